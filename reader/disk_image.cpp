@@ -1,0 +1,195 @@
+#include "disk_image.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int32_t kNameOffset = 0x00;
+constexpr int32_t kNameLength = 16;
+constexpr int32_t kMediaTypeOffset = 0x1B;
+constexpr int32_t kDiskSizeOffset = 0x1C;
+constexpr int32_t kTrackTableOffset = 0x20;
+
+constexpr int32_t kCountOffset = 4;
+constexpr int32_t kDataSizeOffset = 14;
+
+// Image fields are little-endian whatever the host's byte order: assemble
+// them from single bytes.
+uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8U; }
+
+uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8U | static_cast<uint32_t>(p[2]) << 16U |
+           static_cast<uint32_t>(p[3]) << 24U;
+}
+
+// Sizes and offsets are unsigned 32-bit in the image and held as signed
+// 32-bit values; values of 2^31 or more become negative.
+int32_t asInt32(uint32_t v) {
+    return v > static_cast<uint32_t>(INT32_MAX) ? static_cast<int32_t>(static_cast<int64_t>(v) - (int64_t{1} << 32))
+                                                : static_cast<int32_t>(v);
+}
+
+// Positions in an image can pass 2^31 (a disk near the end of a large
+// container, a long chain of records), so seek with a 64-bit offset on every
+// platform.
+bool seekTo(FILE* f, int64_t offset) {
+    if (offset < 0) return false;
+#if defined(_WIN32)
+    return _fseeki64(f, offset, SEEK_SET) == 0;
+#else
+    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+bool idMatches(const uint8_t* header, int32_t c, int32_t h, int32_t r, int32_t n) {
+    return header[0] == c && header[1] == h && header[2] == r && header[3] == n;
+}
+
+}  // namespace
+
+DiskImage::DiskImage() = default;
+
+DiskImage::~DiskImage() { close(); }
+
+bool DiskImage::open(const char* path) {
+    if (path == nullptr) return close();
+    close();
+
+    imageFile = std::fopen(path, "rb");
+    if (imageFile == nullptr) return false;
+
+    uint8_t header[kDiskHeaderSize];
+    int64_t total = 0;
+    while (numDisks < kMaxDisks) {
+        diskOffsets[numDisks] = static_cast<int32_t>(total);
+        if (!seekTo(imageFile, total)) break;
+        const size_t got = std::fread(header, 1, sizeof header, imageFile);
+        if (got < sizeof header) {
+            // A read error (rather than the end of the file) means the path
+            // is no readable file at all: on some systems a directory opens
+            // for reading and fails only here.
+            if (std::ferror(imageFile) != 0 && numDisks == 0 && got == 0) {
+                close();
+                return false;
+            }
+            break;
+        }
+        const int64_t size = le32(header + kDiskSizeOffset);
+        ++numDisks;
+        // The next disk's offset must stay a signed 32-bit value.
+        if (total + size > INT32_MAX) break;
+        total += size;
+    }
+    return true;
+}
+
+bool DiskImage::close() {
+    if (imageFile != nullptr) std::fclose(imageFile);
+    imageFile = nullptr;
+    numDisks = 0;
+    mediaTypeCode = -1;
+    return true;
+}
+
+bool DiskImage::selectDisk(int32_t index) {
+    if (imageFile == nullptr) return false;
+
+    diskOffset = -1;
+    mediaTypeCode = -1;
+    diskSize = 0;
+    diskNameText[0] = '\0';
+    if (index < 0 || index >= numDisks) return false;
+
+    uint8_t header[kDiskHeaderSize];
+    if (!seekTo(imageFile, diskOffsets[index]) || std::fread(header, 1, sizeof header, imageFile) < sizeof header) {
+        return false;
+    }
+
+    diskOffset = diskOffsets[index];
+    for (int32_t t = 0; t < kNumTracks; ++t) trackOffsets[t] = asInt32(le32(header + kTrackTableOffset + 4 * t));
+    mediaTypeCode = header[kMediaTypeOffset];
+    diskSize = asInt32(le32(header + kDiskSizeOffset));
+    int32_t k = 0;
+    for (; k < kNameLength && header[kNameOffset + k] != 0; ++k)
+        diskNameText[k] = static_cast<char>(header[kNameOffset + k]);
+    for (; k < kNameLength; ++k) diskNameText[k] = '\0';
+    return true;
+}
+
+void DiskImage::setSectorRange(int32_t first, int32_t last) {
+    firstSector = first;
+    lastSector = last;
+}
+
+// Positions the file at the first sector record of track t of the selected
+// disk. A track is absent when its offset is 0, negative as a signed 32-bit
+// value, or beyond the disk's size.
+bool DiskImage::seekTrack(int32_t t) {
+    if (imageFile == nullptr) return false;
+    if (t < 0 || t >= kNumTracks) return false;
+    const int32_t off = trackOffsets[t];
+    if (off <= 0 || off > diskSize) return false;
+    return seekTo(imageFile, int64_t{diskOffset} + off);
+}
+
+int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t maxLen) {
+    if (maxLen < 0 || !seekTrack(t)) return 0;
+    uint8_t header[kSectorHeaderSize];
+    for (int32_t i = 0; i < kMaxRecordsPerWalk; ++i) {
+        if (std::fread(header, 1, sizeof header, imageFile) < sizeof header) return 0;
+        const auto count = static_cast<int32_t>(le16(header + kCountOffset));
+        if (count == 0) return 0;
+        const auto dataSize = static_cast<int32_t>(le16(header + kDataSizeOffset));
+        if (idMatches(header, c, h, r, n)) {
+            const int32_t len = dataSize < maxLen ? dataSize : maxLen;
+            return static_cast<int32_t>(std::fread(out, 1, static_cast<size_t>(len), imageFile));
+        }
+        if (std::fseek(imageFile, dataSize, SEEK_CUR) != 0) return 0;
+        if (i == count - 1) return 0;
+    }
+    return 0;
+}
+
+int32_t DiskImage::readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total) {
+    if (n < 0 || n > 23) return 0;
+    int32_t sum = 0;
+    int32_t chunk = 128 << n;
+    while (sum < total) {
+        if (total - sum < chunk) chunk = total - sum;
+        const int32_t got = readSector(t, c, h, r, n, out, chunk);
+        if (got < chunk) return sum;
+        out += chunk;
+        sum += chunk;
+        // A sector was found, so c, h, r and t are all small here and the
+        // steps below cannot overflow.
+        if (r == lastSector) {
+            ++t;
+            if (h == 0) {
+                h = 1;
+            } else {
+                h = 0;
+                ++c;
+            }
+            r = firstSector;
+        } else {
+            ++r;
+        }
+    }
+    return sum;
+}
+
+int32_t DiskImage::readTrackIds(int32_t t, uint8_t* out, int32_t len) {
+    if (!seekTrack(t)) return 0;
+    int32_t stored = 0;
+    uint8_t header[kSectorHeaderSize];
+    for (int32_t i = 0; i < kMaxRecordsPerWalk && stored + 4 <= len; ++i) {
+        if (std::fread(header, 1, sizeof header, imageFile) < sizeof header) return stored;
+        std::memcpy(out + stored, header, 4);
+        stored += 4;
+        const auto count = static_cast<int32_t>(le16(header + kCountOffset));
+        const auto dataSize = static_cast<int32_t>(le16(header + kDataSizeOffset));
+        if (std::fseek(imageFile, dataSize, SEEK_CUR) != 0) return stored;
+        if (i == count - 1) break;
+    }
+    return stored;
+}

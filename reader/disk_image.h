@@ -1,0 +1,78 @@
+// Reader for containers of floppy disk images stored back to back (the D88
+// multi-disk layout). Each disk starts with a 688-byte header carrying its
+// name, media type, size and a table of 164 track offsets; a track is a
+// chain of sector records, each a 16-byte ID header followed by its data.
+//
+// The reader finds sectors by their ID (C, H, R, N) within a track and steps
+// through runs of sectors by the sector range its user sets. It never
+// allocates memory, never throws and never logs: every operation reports
+// failure as false or as a byte count of 0.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+class DiskImage {
+public:
+    static constexpr int32_t kMaxDisks = 64;
+    static constexpr int32_t kNumTracks = 164;
+    static constexpr int32_t kDiskHeaderSize = 0x2B0;  // 688
+    static constexpr int32_t kSectorHeaderSize = 16;
+    // The sector count field is 16 bits wide, so no well-formed track holds
+    // more records than this; every walk over a track stops after this many.
+    static constexpr int32_t kMaxRecordsPerWalk = 65535;
+
+    DiskImage();
+    ~DiskImage();
+    DiskImage(const DiskImage&) = delete;
+    DiskImage& operator=(const DiskImage&) = delete;
+    DiskImage(DiskImage&&) = delete;
+    DiskImage& operator=(DiskImage&&) = delete;
+
+    // Opens the image at path for binary reading and indexes up to 64 disks.
+    // An image already open is closed first. A null path closes the image.
+    // Returns false when the file cannot be opened or read (a directory, for
+    // instance); true otherwise, also when it holds no complete disk header.
+    bool open(const char* path);
+    // Closes the image; always true. The last selection's name, size and
+    // track table stay readable, but every sector read fails until the next
+    // open.
+    bool close();
+    int32_t diskCount() const { return numDisks; }
+    // Loads the header of disk index (0-based, in file order). On failure the
+    // previous selection is dropped (unless no image is open at all).
+    bool selectDisk(int32_t index);
+    // The sector numbers R of a track's first and last sector; runs read by
+    // readSectors step from last to the next track's first.
+    void setSectorRange(int32_t first, int32_t last);
+    // Name of the selected disk, at most 16 characters, NUL-terminated.
+    const char* diskName() const { return diskNameText; }
+    // Media type byte of the selected disk, or -1 when none is selected.
+    int32_t mediaType() const { return mediaTypeCode; }
+
+    // Reads the first sector of track t whose ID is (c, h, r, n) into out,
+    // at most maxLen bytes. Returns the bytes copied; 0 when not found.
+    int32_t readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t maxLen);
+    // Reads total bytes as a run of sectors of 128 << n bytes each, starting
+    // at ID (c, h, r, n) on track t. Returns the bytes delivered, counted in
+    // whole chunks: a sector that is missing or shorter than its chunk ends
+    // the run.
+    int32_t readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total);
+    // Stores the IDs of track t's records, in stored order, as 4-byte
+    // entries C, H, R, N; at most len bytes. Returns the bytes stored.
+    int32_t readTrackIds(int32_t t, uint8_t* out, int32_t len);
+
+private:
+    bool seekTrack(int32_t t);
+
+    FILE* imageFile = nullptr;
+    int32_t numDisks = 0;
+    int32_t firstSector = 1;
+    int32_t lastSector = 16;
+    int32_t diskOffsets[kMaxDisks] = {};
+    int32_t diskSize = 0;
+    int32_t diskOffset = 0;
+    int32_t trackOffsets[kNumTracks] = {};
+    int32_t mediaTypeCode = -1;
+    char diskNameText[17] = {};
+};
