@@ -1,0 +1,241 @@
+// Runs the real imgpry binary on built images, each run in a fresh working
+// directory, and checks its exit status, both output streams byte for byte
+// and the files it wrote.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+#include "run_tool.h"
+#include "test_util.h"
+
+using fixture::Bytes;
+using fixture::dirEntry;
+using fixture::FileSystemDisk;
+using fixture::pattern;
+using testutil::ToolRun;
+
+namespace {
+
+const std::string kOpenFailed =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1"
+    "\n";
+
+// The first keep bytes of b, then zeros up to b's size.
+Bytes zeroedAfter(Bytes b, size_t keep) {
+    std::fill(b.begin() + static_cast<std::ptrdiff_t>(keep), b.end(), 0);
+    return b;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    ToolRun run(const Bytes& image) {
+        const std::string path = images.file("image.d88");
+        EXPECT_TRUE(fixture::writeFile(path, image));
+        return runArgs({path});
+    }
+    ToolRun runArgs(const std::vector<std::string>& args) { return testutil::runImgpryIn(work.path(), args); }
+
+    testutil::TempDir images;
+    testutil::TempDir work;
+};
+
+TEST_F(EndToEnd, WrongArgumentCountPrintsUsage) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a.d88", "b.d88"}}) {
+        const ToolRun r = runArgs(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "Usage: imgpry image\n");
+        EXPECT_TRUE(r.files.empty());
+    }
+}
+
+TEST_F(EndToEnd, UnopenableImageReportsInShiftJis) {
+    for (const std::string& path : {images.file("missing.d88"), images.path().string()}) {
+        SCOPED_TRACE(path);
+        const ToolRun r = runArgs({path});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, kOpenFailed);
+        EXPECT_TRUE(r.files.empty());
+    }
+}
+
+TEST_F(EndToEnd, ImagesWithoutOurFileSystemListNothing) {
+    const std::string data = IMGPRY_TEST_DATA;
+    const Bytes real = fixture::readFile(data + "/real-d88/HuBASIC_Format_2D.d88");
+    const Bytes cpm = fixture::readFile(data + "/real-d88/CPM_Format_2D_turboCPM_X1turbo.d88");
+    for (const Bytes& image : {Bytes{}, Bytes(600, 0xFF), real, fixture::container({real, cpm})}) {
+        const ToolRun r = run(image);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(r.files.empty());
+    }
+}
+
+TEST_F(EndToEnd, ListsAndExtractsEveryDiskInOrder) {
+    const Bytes game = pattern(5 * 1024, 1);
+    const Bytes across = pattern(12 * 1024, 2);
+    const Bytes eight = pattern(255 * 1024, 3);
+    FileSystemDisk one(164, "ONE");
+    one.addFile("GAME", "BIN", 4, 1, game)
+        .addFile("ACROSS", "DAT", 7, 4, across)  // track 7: R 4-5, then all of tracks 8 and 9
+        .setEntry(2, dirEntry(0xE5, "GONE", "BIN", 4, 1, 1))
+        .addFile("EMPTY", "", 20, 1, {})
+        .addFile("", "DAT", 21, 1, pattern(1024, 4))
+        .addFile("ABCDEFGH", "IJK", 30, 1, eight)
+        .addFile("SAME", "TXT", 22, 1, pattern(2048, 5));
+    FileSystemDisk blank(4, "BLANK");  // directory ends at once
+    FileSystemDisk two(40, "TWO");
+    two.addFile("SAME", "TXT", 2, 5, pattern(1024, 6));
+    two.setEntry(1, dirEntry(0x00, "HIGH", "", 0xFE, 0xFD, 1));  // a track that is not there
+    // No end mark: all 128 entries are examined.
+    for (int j = 2; j < 128; ++j) two.setEntry(j, dirEntry(0x01, "UNUSED", "", 0, 0, 1));
+    two.setEntry(127, dirEntry(0x00, "LAST", "", 3, 1, 1));
+
+    const ToolRun r = run(fixture::container({one.build(), blank.build(), two.build()}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "GAME.BIN         5120  trk=04 sec=01 ... cutted.\n"
+              "ACROSS.DAT      12288  trk=07 sec=04 ... cutted.\n"
+              "EMPTY               0  trk=14 sec=01\n"
+              ".DAT             1024  trk=15 sec=01 ... cutted.\n"
+              "ABCDEFGH.IJK   261120  trk=1e sec=01 ... cutted.\n"
+              "SAME.TXT         2048  trk=16 sec=01 ... cutted.\n"
+              "SAME.TXT         1024  trk=02 sec=05 ... cutted.\n"
+              "HIGH             1024  trk=fe sec=fd\n"
+              "LAST             1024  trk=03 sec=01 ... cutted.\n");
+    ASSERT_EQ(r.files.size(), 6U);
+    EXPECT_EQ(r.files.at("GAME.BIN"), game);
+    EXPECT_EQ(r.files.at("ACROSS.DAT"), across);
+    EXPECT_EQ(r.files.at(".DAT"), pattern(1024, 4));
+    EXPECT_EQ(r.files.at("ABCDEFGH.IJK"), eight);
+    EXPECT_EQ(r.files.at("SAME.TXT"), pattern(1024, 6));  // the later disk's file replaces the earlier
+    EXPECT_EQ(r.files.at("LAST"), Bytes(1024, 0));
+}
+
+TEST_F(EndToEnd, UnreadableDirectoryListsNothingForItsDisk) {
+    FileSystemDisk withFiles(10, "FILES");
+    withFiles.addFile("FIRST", "BIN", 2, 1, pattern(1024, 1));
+    FileSystemDisk noTrack1(10, "NODIR");
+    noTrack1.disk().tracks.erase(1);
+    FileSystemDisk halfDir(10, "HALF");
+    halfDir.addFile("EARLY", "BIN", 2, 1, pattern(1024, 2));
+    halfDir.setEntry(64, dirEntry(0x00, "LATE", "BIN", 2, 2, 1));  // in the sector that cannot be read
+    halfDir.disk().tracks.at(1).at(1).data.resize(1000);
+    FileSystemDisk fresh(10, "FIRSTDISK");
+    fresh.disk().tracks.erase(1);
+
+    // Neither leftovers of the previous disk nor the zeroed buffer of a
+    // fresh run show up as entries.
+    const ToolRun r = run(fixture::container({fresh.build(), withFiles.build(), noTrack1.build(), halfDir.build()}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "FIRST.BIN        1024  trk=02 sec=01 ... cutted.\n"
+              "EARLY.BIN        1024  trk=02 sec=01 ... cutted.\n");
+    EXPECT_EQ(r.files.size(), 2U);
+}
+
+TEST_F(EndToEnd, PartlyReadableFileIsWrittenAtFullSizeWithZeros) {
+    FileSystemDisk d(10);
+    d.addFile("BIG", "BIN", 2, 1, pattern(4 * 1024, 1));    // fills the buffer with its bytes first
+    d.addFile("PART", "BIN", 4, 1, pattern(4 * 1024, 2));   // its third sector is missing
+    d.addFile("SHORT", "BIN", 6, 1, pattern(3 * 1024, 3));  // its second sector is short
+    d.disk().tracks.at(4).erase(d.disk().tracks.at(4).begin() + 2);
+    d.disk().tracks.at(6).at(1).data.resize(100);
+    const ToolRun r = run(d.build());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "BIG.BIN          4096  trk=02 sec=01 ... cutted.\n"
+              "PART.BIN         4096  trk=04 sec=01 ... cutted.\n"
+              "SHORT.BIN        3072  trk=06 sec=01 ... cutted.\n");
+    EXPECT_EQ(r.files.at("PART.BIN"), zeroedAfter(pattern(4096, 2), 2048));
+    EXPECT_EQ(r.files.at("SHORT.BIN"), zeroedAfter(pattern(3072, 3), 1024));
+}
+
+TEST_F(EndToEnd, NothingReadableMeansNoFileAndNoMark) {
+    FileSystemDisk d(10);
+    d.addFile("NOTRACK", "", 9, 1, pattern(1024, 1));
+    d.disk().tracks.erase(9);
+    d.setEntry(1, dirEntry(0x00, "NOSECTOR", "", 2, 6, 1));
+    d.setEntry(2, dirEntry(0x00, "SHORT1", "", 3, 1, 1));
+    d.disk().tracks.at(3).at(0).data.resize(1023);  // one byte short of the first chunk
+    const ToolRun r = run(d.build());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "NOTRACK          1024  trk=09 sec=01\n"
+              "NOSECTOR         1024  trk=02 sec=06\n"
+              "SHORT1           1024  trk=03 sec=01\n");
+    EXPECT_TRUE(r.files.empty());
+}
+
+TEST_F(EndToEnd, FilesThatCannotBeWrittenAreReportedAndSkipped) {
+    std::filesystem::create_directory(work.path() / "ADIR");
+    FileSystemDisk d(10);
+    d.setEntry(0, dirEntry(0x00, "ADIR", "", 2, 1, 1));
+    d.setEntry(1, dirEntry(0x00, "", "", 2, 1, 1));
+    d.setEntry(2, dirEntry(0x00, "..", "", 2, 1, 1));
+    d.setEntry(3, dirEntry(0x00, ".", "", 2, 1, 1));
+    d.setEntry(4, dirEntry(0x00, "A/B", "", 2, 1, 1));
+    d.setEntry(5, dirEntry(0x00, "..", "/", 2, 1, 1));
+    d.setEntry(6, dirEntry(0x00, "OK", "", 2, 1, 1));
+    const ToolRun r = run(d.build());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "ADIR             1024  trk=02 sec=01\n"
+              "                 1024  trk=02 sec=01\n"
+              "..               1024  trk=02 sec=01\n"
+              ".                1024  trk=02 sec=01\n"
+              "A/B              1024  trk=02 sec=01\n"
+              ".../             1024  trk=02 sec=01\n"
+              "OK               1024  trk=02 sec=01 ... cutted.\n");
+    EXPECT_EQ(r.err,
+              "imgpry: cannot write ADIR: Is a directory\n"
+              "imgpry: cannot write : No such file or directory\n"
+              "imgpry: cannot write ..: unsafe file name\n"
+              "imgpry: cannot write .: unsafe file name\n"
+              "imgpry: cannot write A/B: unsafe file name\n"
+              "imgpry: cannot write .../: unsafe file name\n");
+    EXPECT_EQ(r.files.size(), 1U);
+    EXPECT_TRUE(std::filesystem::is_directory(work.path() / "ADIR"));
+    EXPECT_TRUE(std::filesystem::is_empty(work.path() / "ADIR"));
+}
+
+TEST_F(EndToEnd, AFullDiskIsReportedAndTheRunGoesOn) {
+    std::error_code ec;
+    std::filesystem::create_symlink("/dev/full", work.path() / "FULL", ec);
+    if (ec || !std::filesystem::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full and symbolic links";
+    FileSystemDisk d(10);
+    d.addFile("FULL", "", 2, 1, pattern(1024, 1)).addFile("AFTER", "", 3, 1, pattern(1024, 2));
+    const ToolRun r = run(d.build());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "FULL             1024  trk=02 sec=01\n"
+              "AFTER            1024  trk=03 sec=01 ... cutted.\n");
+    EXPECT_EQ(r.err, "imgpry: cannot write FULL: No space left on device\n");
+    EXPECT_EQ(r.files.at("AFTER"), pattern(1024, 2));
+}
+
+TEST_F(EndToEnd, SampleImageListsItsFiles) {
+    const ToolRun r = runArgs({std::string(IMGPRY_SAMPLE)});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "README.TXT       1024  trk=02 sec=01 ... cutted.\n"
+              "GAME.BIN         5120  trk=04 sec=01 ... cutted.\n"
+              "LONGRUN.DAT      9216  trk=06 sec=04 ... cutted.\n"
+              "EMPTY               0  trk=0a sec=01\n"
+              "NOTES.TXT        1024  trk=02 sec=01 ... cutted.\n"
+              "PICTURE.PIC      3072  trk=03 sec=02 ... cutted.\n");
+    EXPECT_EQ(r.files.at("LONGRUN.DAT"), pattern(9 * 1024, 2));
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+#include "extract.h"
+
+#include <cerrno>
+#include <cstring>
+
+DiskImage gImage;
+uint8_t dirBuffer[kDirBytes];
+char outName[kNameBufferSize];
+uint8_t fileBuffer[kFileBufferSize];
+FILE* outFile = nullptr;
+
+namespace {
+
+constexpr uint8_t kStatusFile = 0x00;
+constexpr uint8_t kStatusEnd = 0xFF;
+constexpr uint8_t kPad = 0x20;
+
+// Shift_JIS for "the file cannot be opened".
+constexpr char kOpenFailed[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1"
+    "\n";
+
+char failureText[128];
+const char* failure = nullptr;
+
+void setFailure(const char* reason) {
+    std::snprintf(failureText, sizeof failureText, "%s", reason);
+    failure = failureText;
+}
+
+// Names that must never be written: a name from a disk is only ever a file
+// in the current directory.
+bool isUnsafeName(const char* name) {
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return true;
+    return std::strchr(name, '/') != nullptr;
+}
+
+uint32_t unsignedByte(const uint8_t* entry, int32_t offset) { return entry[offset]; }
+
+}  // namespace
+
+void formatEntryName(const uint8_t* entry) {
+    int32_t k = 0;
+    for (int32_t i = 1; i <= 8 && entry[i] != kPad; ++i) outName[k++] = static_cast<char>(entry[i]);
+    if (entry[9] != kPad) outName[k++] = '.';
+    for (int32_t i = 9; i <= 11 && entry[i] != kPad; ++i) outName[k++] = static_cast<char>(entry[i]);
+    outName[k] = '\0';
+}
+
+const char* extractFailure() { return failure; }
+
+bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size) {
+    failure = nullptr;
+    const int32_t want = skip + size;
+    const int32_t got = gImage.readSectors(t, c, h, r, n, fileBuffer, want);
+    if (got == 0) return false;
+    // What could not be read is written as zeros, never as what an earlier
+    // file left in the buffer.
+    if (got < want) std::memset(fileBuffer + got, 0, static_cast<size_t>(want - got));
+
+    if (isUnsafeName(name)) {
+        setFailure("unsafe file name");
+        return false;
+    }
+    errno = 0;
+    outFile = std::fopen(name, "wb");
+    if (outFile == nullptr) {
+        setFailure(std::strerror(errno));
+        return false;
+    }
+    const size_t written = std::fwrite(fileBuffer + skip, 1, static_cast<size_t>(size), outFile);
+    const int writeErrno = errno;
+    const bool flushed = std::fflush(outFile) == 0;
+    const int flushErrno = errno;
+    const bool closed = std::fclose(outFile) == 0;
+    const int closeErrno = errno;
+    outFile = nullptr;
+    if (written < static_cast<size_t>(size)) {
+        setFailure(std::strerror(writeErrno));
+        return false;
+    }
+    if (!flushed || !closed) {
+        setFailure(std::strerror(!flushed ? flushErrno : closeErrno));
+        return false;
+    }
+    std::fputs(" ... cutted.", stdout);
+    return true;
+}
+
+int runImgpry(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("Usage: imgpry image\n", stderr);
+        return 1;
+    }
+    if (!gImage.open(argv[1])) {
+        std::fputs(kOpenFailed, stderr);
+        return 1;
+    }
+
+    const int32_t count = gImage.diskCount();
+    for (int32_t i = 0; i < count; ++i) {
+        gImage.selectDisk(i);
+        gImage.setSectorRange(kFirstSector, kLastSector);
+        // Only entries that the read delivered in whole belong to this disk.
+        const int32_t got = gImage.readSectors(kDirTrack, 0, 1, kFirstSector, kSizeCode, dirBuffer, kDirBytes);
+        const int32_t entries = got / kDirEntrySize;
+        for (int32_t j = 0; j < entries; ++j) {
+            const uint8_t* e = dirBuffer + kDirEntrySize * j;
+            if (e[0] == kStatusEnd) break;
+            if (e[0] != kStatusFile) continue;
+            formatEntryName(e);
+            const auto track = static_cast<int32_t>(unsignedByte(e, 12));
+            const auto sector = static_cast<int32_t>(unsignedByte(e, 13));
+            const auto size = static_cast<int32_t>(unsignedByte(e, 14)) * kSectorBytes;
+            std::printf("%-12s %8d  trk=%02x sec=%02x", outName, size, static_cast<unsigned>(track),
+                        static_cast<unsigned>(sector));
+            extractFile(outName, track, track >> 1, track & 1, sector, kSizeCode, 0, size);
+            std::fputs("\n", stdout);
+            if (const char* reason = extractFailure()) {
+                // Keep the message out of the listing line.
+                std::fflush(stdout);
+                std::fprintf(stderr, "imgpry: cannot write %s: %s\n", outName, reason);
+            }
+        }
+    }
+    return 0;
+}

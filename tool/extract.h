@@ -1,0 +1,49 @@
+// The imgpry command-line tool: walks every disk of an image, lists each
+// disk's directory and writes every listed file into the current directory.
+//
+// The disks it serves have a fixed geometry: five sectors of 1024 bytes per
+// track (R = 1..5), two heads, a directory of 128 16-byte entries in the
+// first two sectors of track 1, and files stored as one run of sectors.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "disk_image.h"
+
+inline constexpr int32_t kFirstSector = 1;
+inline constexpr int32_t kLastSector = 5;
+inline constexpr int32_t kSizeCode = 3;  // 1024-byte sectors
+inline constexpr int32_t kSectorBytes = 128 << kSizeCode;
+inline constexpr int32_t kDirTrack = 1;  // cylinder 0, head 1
+inline constexpr int32_t kDirEntries = 128;
+inline constexpr int32_t kDirEntrySize = 16;
+inline constexpr int32_t kDirBytes = kDirEntries * kDirEntrySize;
+inline constexpr int32_t kNameBufferSize = 260;
+inline constexpr int32_t kFileBufferSize = 400 * 1024;
+
+extern DiskImage gImage;
+extern uint8_t dirBuffer[kDirBytes];
+extern char outName[kNameBufferSize];
+extern uint8_t fileBuffer[kFileBufferSize];
+extern FILE* outFile;
+
+// Writes the name of a directory entry as NAME.EXT into outName: the base
+// name and the extension each end at their first space, and the dot is
+// there only when the extension's first byte is not a space.
+void formatEntryName(const uint8_t* entry);
+
+// Why the last extractFile call could not write its file, or null when it
+// wrote it (or read nothing, so there was nothing to write).
+const char* extractFailure();
+
+// Reads skip + size bytes as a run of sectors starting at track t, ID
+// (c, h, r, n), and writes size of them, from skip on, to a file called
+// name. Returns false when nothing could be read (nothing is printed, no
+// file is created) or when the file could not be written (extractFailure()
+// then says why); true when the file was written and " ... cutted." printed.
+bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size);
+
+// The whole tool: command line, disk walk, listing and extraction. Returns
+// the exit status.
+int runImgpry(int argc, char** argv);
