@@ -1,0 +1,121 @@
+// Writes the benchmark images:
+//   full: 64 disks of 164 tracks, 127 files on each (1 to 12 KiB, names
+//         unique across the container), laid out from track 2 on;
+//   walk: one disk whose 164 track offsets all point at one chain of 64,715
+//         empty records followed by the 820 real sectors of all tracks,
+//         every record carrying the count 65,535, with a directory of 128
+//         files of 255 sectors each;
+//   walkref: the same file system as walk, laid out plainly, whose
+//         extraction is the reference for walk's.
+// Contents are deterministic, so runs on different days compare.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "image_builder.h"
+
+using fixture::Bytes;
+using fixture::Disk;
+using fixture::FileSystemDisk;
+
+namespace {
+
+constexpr int kTracks = 164;
+constexpr int kFilesPerDisk = 127;
+
+Bytes fullCorpus() {
+    std::vector<Bytes> disks;
+    uint32_t rng = 12345;
+    for (int d = 0; d < 64; ++d) {
+        char diskName[17];
+        std::snprintf(diskName, sizeof diskName, "BENCH %02d", d);
+        FileSystemDisk disk(kTracks, diskName);
+        int track = 2;
+        int sector = 1;
+        int free = (kTracks - 2) * 5;
+        for (int f = 0; f < kFilesPerDisk; ++f) {
+            rng = rng * 1103515245U + 12345U;
+            int sectors = 1 + static_cast<int>((rng >> 16U) % 12U);
+            const int reserve = kFilesPerDisk - f - 1;  // at least one sector for each file still to come
+            if (sectors > free - reserve) sectors = free - reserve;
+            char base[9];
+            std::snprintf(base, sizeof base, "D%02dF%03d", d, f);
+            disk.addFile(base, "BIN", track, sector,
+                         fixture::pattern(static_cast<size_t>(sectors) * 1024, static_cast<uint32_t>(d * 1000 + f)));
+            free -= sectors;
+            const int linear = (track * 5 + sector - 1) + sectors;
+            track = linear / 5;
+            sector = linear % 5 + 1;
+        }
+        disks.push_back(disk.build());
+    }
+    return fixture::container(disks);
+}
+
+FileSystemDisk walkFileSystem() {
+    FileSystemDisk fs(kTracks, "WALK");
+    // 128 files of 255 sectors (51 tracks) each; they overlap, which is fine
+    // for a reader that only reads.
+    for (int j = 0; j < 128; ++j) {
+        char base[9];
+        std::snprintf(base, sizeof base, "WALK%03d", j);
+        const int track = 2 + j % 100;
+        fs.setEntry(j, fixture::dirEntry(0x00, base, "BIN", static_cast<uint8_t>(track), 1, 255));
+    }
+    // Fill every real sector with a pattern of its own.
+    for (int t = 0; t < kTracks; ++t) {
+        if (t == 1) continue;  // the directory
+        for (int r = 1; r <= 5; ++r) fs.poke(t, r, 0, fixture::pattern(1024, static_cast<uint32_t>(t * 8 + r)));
+    }
+    for (int r = 3; r <= 5; ++r) fs.poke(1, r, 0, fixture::pattern(1024, static_cast<uint32_t>(8 + r)));
+    return fs;
+}
+
+Bytes walkHeavy() {
+    constexpr int kEmpty = 64715;
+    const FileSystemDisk fs = walkFileSystem();
+    // One chain: the empty records, then every track's real sectors.
+    Disk disk;
+    disk.name = "WALK";
+    auto& chain = disk.tracks[0];
+    chain.resize(kEmpty);
+    for (auto& s : chain) {
+        s.c = 0xFF;
+        s.h = 0xFF;
+        s.r = 0xFF;
+        s.n = 0xFF;
+        s.count = 65535;
+    }
+    for (int t = 0; t < kTracks; ++t) {
+        for (fixture::Sector s : fs.tracks().at(t)) {
+            s.count = 65535;
+            chain.push_back(s);
+        }
+    }
+    Bytes image = disk.build();
+    const uint32_t start = fixture::trackOffset(image, 0);
+    for (int t = 1; t < kTracks; ++t) fixture::patchLe32(image, 0x20 + 4 * static_cast<size_t>(t), start);
+    return image;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string kind = argc == 3 ? argv[1] : "";
+    Bytes image;
+    if (kind == "full") {
+        image = fullCorpus();
+    } else if (kind == "walk") {
+        image = walkHeavy();
+    } else if (kind == "walkref") {
+        image = walkFileSystem().build();
+    } else {
+        std::fputs("usage: make_corpus full|walk|walkref OUTPUT\n", stderr);
+        return 2;
+    }
+    if (!fixture::writeFile(argv[2], image)) {
+        std::fprintf(stderr, "make_corpus: cannot write %s\n", argv[2]);
+        return 1;
+    }
+    return 0;
+}
