@@ -29,46 +29,26 @@ int32_t asInt32(uint32_t v) {
                                                 : static_cast<int32_t>(v);
 }
 
-// Positions in an image can pass 2^31 (a disk near the end of a large
-// container, a long chain of records), so seek with a 64-bit offset on every
-// platform.
-bool seekTo(FILE* f, int64_t offset) {
-    if (offset < 0) return false;
-#if defined(_WIN32)
-    return _fseeki64(f, offset, SEEK_SET) == 0;
-#else
-    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
-
-bool idMatches(const uint8_t* header, int32_t c, int32_t h, int32_t r, int32_t n) {
-    return header[0] == c && header[1] == h && header[2] == r && header[3] == n;
-}
+bool isByte(int32_t v) { return v >= 0 && v <= 255; }
 
 }  // namespace
-
-DiskImage::DiskImage() = default;
 
 DiskImage::~DiskImage() { close(); }
 
 bool DiskImage::open(const char* path) {
     if (path == nullptr) return close();
     close();
-
-    imageFile = std::fopen(path, "rb");
-    if (imageFile == nullptr) return false;
+    if (!imageFile.open(path)) return false;
 
     uint8_t header[kDiskHeaderSize];
     int64_t total = 0;
     while (numDisks < kMaxDisks) {
         diskOffsets[numDisks] = static_cast<int32_t>(total);
-        if (!seekTo(imageFile, total)) break;
-        const size_t got = std::fread(header, 1, sizeof header, imageFile);
-        if (got < sizeof header) {
-            // A read error (rather than the end of the file) means the path
-            // is no readable file at all: on some systems a directory opens
-            // for reading and fails only here.
-            if (std::ferror(imageFile) != 0 && numDisks == 0 && got == 0) {
+        if (imageFile.readAt(total, header, kDiskHeaderSize) < kDiskHeaderSize) {
+            // A read error before anything was read means the path is no
+            // readable file at all: on some systems a directory opens for
+            // reading and fails only here.
+            if (imageFile.failed() && numDisks == 0) {
                 close();
                 return false;
             }
@@ -84,34 +64,37 @@ bool DiskImage::open(const char* path) {
 }
 
 bool DiskImage::close() {
-    if (imageFile != nullptr) std::fclose(imageFile);
-    imageFile = nullptr;
+    imageFile.close();
+    forgetTrack();
     numDisks = 0;
     mediaTypeCode = -1;
     return true;
 }
 
 bool DiskImage::selectDisk(int32_t index) {
-    if (imageFile == nullptr) return false;
+    if (!imageFile.isOpen()) return false;
 
+    forgetTrack();
     diskOffset = -1;
     mediaTypeCode = -1;
     diskSize = 0;
     diskNameText[0] = '\0';
     if (index < 0 || index >= numDisks) return false;
 
+    // Read the header afresh from the file, not from what an earlier read
+    // left in the window.
+    imageFile.dropWindow();
     uint8_t header[kDiskHeaderSize];
-    if (!seekTo(imageFile, diskOffsets[index]) || std::fread(header, 1, sizeof header, imageFile) < sizeof header) {
-        return false;
-    }
+    if (imageFile.readAt(diskOffsets[index], header, kDiskHeaderSize) < kDiskHeaderSize) return false;
 
     diskOffset = diskOffsets[index];
     for (int32_t t = 0; t < kNumTracks; ++t) trackOffsets[t] = asInt32(le32(header + kTrackTableOffset + 4 * t));
     mediaTypeCode = header[kMediaTypeOffset];
     diskSize = asInt32(le32(header + kDiskSizeOffset));
     int32_t k = 0;
-    for (; k < kNameLength && header[kNameOffset + k] != 0; ++k)
+    for (; k < kNameLength && header[kNameOffset + k] != 0; ++k) {
         diskNameText[k] = static_cast<char>(header[kNameOffset + k]);
+    }
     for (; k < kNameLength; ++k) diskNameText[k] = '\0';
     return true;
 }
@@ -121,33 +104,28 @@ void DiskImage::setSectorRange(int32_t first, int32_t last) {
     lastSector = last;
 }
 
-// Positions the file at the first sector record of track t of the selected
-// disk. A track is absent when its offset is 0, negative as a signed 32-bit
-// value, or beyond the disk's size.
-bool DiskImage::seekTrack(int32_t t) {
-    if (imageFile == nullptr) return false;
-    if (t < 0 || t >= kNumTracks) return false;
+// A track is absent when its offset is 0, negative as a signed 32-bit value,
+// or beyond the disk's size.
+int64_t DiskImage::trackStart(int32_t t) const {
+    if (!imageFile.isOpen()) return -1;
+    if (t < 0 || t >= kNumTracks) return -1;
     const int32_t off = trackOffsets[t];
-    if (off <= 0 || off > diskSize) return false;
-    return seekTo(imageFile, int64_t{diskOffset} + off);
+    if (off <= 0 || off > diskSize) return -1;
+    return int64_t{diskOffset} + off;
 }
 
 int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t maxLen) {
-    if (maxLen < 0 || !seekTrack(t)) return 0;
-    uint8_t header[kSectorHeaderSize];
-    for (int32_t i = 0; i < kMaxRecordsPerWalk; ++i) {
-        if (std::fread(header, 1, sizeof header, imageFile) < sizeof header) return 0;
-        const auto count = static_cast<int32_t>(le16(header + kCountOffset));
-        if (count == 0) return 0;
-        const auto dataSize = static_cast<int32_t>(le16(header + kDataSizeOffset));
-        if (idMatches(header, c, h, r, n)) {
-            const int32_t len = dataSize < maxLen ? dataSize : maxLen;
-            return static_cast<int32_t>(std::fread(out, 1, static_cast<size_t>(len), imageFile));
-        }
-        if (std::fseek(imageFile, dataSize, SEEK_CUR) != 0) return 0;
-        if (i == count - 1) return 0;
-    }
-    return 0;
+    if (maxLen < 0) return 0;
+    const int64_t start = trackStart(t);
+    if (start < 0) return 0;
+    // Stored IDs are bytes: any other value is never found.
+    if (!isByte(c) || !isByte(h) || !isByte(r) || !isByte(n)) return 0;
+    if (!trackIndex.covers(start)) trackIndex.build(imageFile, start);
+    const TrackIndex::Record* found = trackIndex.find(TrackIndex::packId(
+        static_cast<uint32_t>(c), static_cast<uint32_t>(h), static_cast<uint32_t>(r), static_cast<uint32_t>(n)));
+    if (found == nullptr) return 0;
+    const int32_t len = found->dataSize < maxLen ? found->dataSize : maxLen;
+    return imageFile.readAt(found->dataOffset, out, len);
 }
 
 int32_t DiskImage::readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total) {
@@ -179,16 +157,16 @@ int32_t DiskImage::readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32
 }
 
 int32_t DiskImage::readTrackIds(int32_t t, uint8_t* out, int32_t len) {
-    if (!seekTrack(t)) return 0;
+    int64_t pos = trackStart(t);
+    if (pos < 0) return 0;
     int32_t stored = 0;
     uint8_t header[kSectorHeaderSize];
     for (int32_t i = 0; i < kMaxRecordsPerWalk && stored + 4 <= len; ++i) {
-        if (std::fread(header, 1, sizeof header, imageFile) < sizeof header) return stored;
+        if (imageFile.readAt(pos, header, kSectorHeaderSize) < kSectorHeaderSize) break;
         std::memcpy(out + stored, header, 4);
         stored += 4;
         const auto count = static_cast<int32_t>(le16(header + kCountOffset));
-        const auto dataSize = static_cast<int32_t>(le16(header + kDataSizeOffset));
-        if (std::fseek(imageFile, dataSize, SEEK_CUR) != 0) return stored;
+        pos += kSectorHeaderSize + int64_t{le16(header + kDataSizeOffset)};
         if (i == count - 1) break;
     }
     return stored;

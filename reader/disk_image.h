@@ -7,10 +7,18 @@
 // through runs of sectors by the sector range its user sets. It never
 // allocates memory, never throws and never logs: every operation reports
 // failure as false or as a byte count of 0.
+//
+// Sector reads are served from an index of the track's records, built by one
+// walk the first time a track is read, and the file is read through a window
+// of 128 KiB. Both are held in the object, which is therefore large (about
+// 1.4 MiB): give it static storage or allocate it, rather than putting it on
+// a small stack.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+
+#include "image_file.h"
+#include "track_index.h"
 
 class DiskImage {
 public:
@@ -22,7 +30,7 @@ public:
     // more records than this; every walk over a track stops after this many.
     static constexpr int32_t kMaxRecordsPerWalk = 65535;
 
-    DiskImage();
+    constexpr DiskImage() = default;
     ~DiskImage();
     DiskImage(const DiskImage&) = delete;
     DiskImage& operator=(const DiskImage&) = delete;
@@ -63,9 +71,11 @@ public:
     int32_t readTrackIds(int32_t t, uint8_t* out, int32_t len);
 
 private:
-    bool seekTrack(int32_t t);
+    // File offset of track t's first record; -1 when the track is absent.
+    int64_t trackStart(int32_t t) const;
+    void forgetTrack() { trackIndex.drop(); }
 
-    FILE* imageFile = nullptr;
+    ImageFile imageFile;
     int32_t numDisks = 0;
     int32_t firstSector = 1;
     int32_t lastSector = 16;
@@ -75,4 +85,5 @@ private:
     int32_t trackOffsets[kNumTracks] = {};
     int32_t mediaTypeCode = -1;
     char diskNameText[17] = {};
+    TrackIndex trackIndex;
 };

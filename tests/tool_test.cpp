@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,24 @@ TEST(FormatEntryName, BuildsNameDotExtension) {
     e[2] = 0;
     formatEntryName(e.data());
     EXPECT_STREQ(outName, "A");
+}
+
+TEST(FormatListing, MatchesPrintf) {
+    const std::vector<std::string> names = {"", "A", ".DAT", "README.TXT", "ABCDEFGH.IJK", "%d%s"};
+    const std::vector<int32_t> sizes = {0, 1024, 5120, 99999, 261120, 99999999};
+    const std::vector<int32_t> bytes = {0, 1, 0x0a, 0x10, 0xa3, 0xff};
+    for (const std::string& name : names) {
+        for (int32_t size : sizes) {
+            for (int32_t b : bytes) {
+                char want[64];
+                const int n = std::snprintf(want, sizeof want, "%-12s %8d  trk=%02x sec=%02x", name.c_str(), size,
+                                            static_cast<unsigned>(b), static_cast<unsigned>(0xff - b));
+                char got[kListingLength];
+                const int32_t len = formatListing(got, name.c_str(), size, b, 0xff - b);
+                EXPECT_EQ(std::string(got, static_cast<size_t>(len)), std::string(want, static_cast<size_t>(n)));
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-DiskImage gImage;
+// Constant-initialized, so its large buffers start out as untouched zero pages.
+constinit DiskImage gImage;
 uint8_t dirBuffer[kDirBytes];
 char outName[kNameBufferSize];
 uint8_t fileBuffer[kFileBufferSize];
@@ -47,6 +48,31 @@ void formatEntryName(const uint8_t* entry) {
     outName[k] = '\0';
 }
 
+int32_t formatListing(char* line, const char* name, int32_t size, int32_t track, int32_t sector) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    int32_t k = 0;
+    for (; name[k] != '\0' && k < 12; ++k) line[k] = name[k];
+    for (; k < 12; ++k) line[k] = ' ';
+    line[k++] = ' ';
+    char digits[8];
+    int32_t n = 0;
+    auto v = static_cast<uint32_t>(size);
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10U);
+        v /= 10U;
+    } while (v != 0 && n < 8);
+    for (int32_t pad = 8 - n; pad > 0; --pad) line[k++] = ' ';
+    while (n > 0) line[k++] = digits[--n];
+    const char* tail[] = {"  trk=", " sec="};
+    const int32_t values[] = {track, sector};
+    for (int32_t i = 0; i < 2; ++i) {
+        for (const char* p = tail[i]; *p != '\0'; ++p) line[k++] = *p;
+        line[k++] = kHex[(values[i] >> 4) & 0xF];
+        line[k++] = kHex[values[i] & 0xF];
+    }
+    return k;
+}
+
 const char* extractFailure() { return failure; }
 
 bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size) {
@@ -68,6 +94,8 @@ bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, i
         setFailure(std::strerror(errno));
         return false;
     }
+    // Unbuffered, the whole file goes out in one write.
+    std::setvbuf(outFile, nullptr, _IONBF, 0);
     const size_t written = std::fwrite(fileBuffer + skip, 1, static_cast<size_t>(size), outFile);
     const int writeErrno = errno;
     const bool flushed = std::fflush(outFile) == 0;
@@ -112,8 +140,8 @@ int runImgpry(int argc, char** argv) {
             const auto track = static_cast<int32_t>(unsignedByte(e, 12));
             const auto sector = static_cast<int32_t>(unsignedByte(e, 13));
             const auto size = static_cast<int32_t>(unsignedByte(e, 14)) * kSectorBytes;
-            std::printf("%-12s %8d  trk=%02x sec=%02x", outName, size, static_cast<unsigned>(track),
-                        static_cast<unsigned>(sector));
+            char line[kListingLength];
+            std::fwrite(line, 1, static_cast<size_t>(formatListing(line, outName, size, track, sector)), stdout);
             extractFile(outName, track, track >> 1, track & 1, sector, kSizeCode, 0, size);
             std::fputs("\n", stdout);
             if (const char* reason = extractFailure()) {

@@ -33,6 +33,14 @@ extern FILE* outFile;
 // there only when the extension's first byte is not a space.
 void formatEntryName(const uint8_t* entry);
 
+// Writes the listing text of one entry into line, as printf would with
+// "%-12s %8d  trk=%02x sec=%02x" for a name of at most 12 characters, a size
+// of 0..99,999,999 and a track and sector of 0..255, and returns its length
+// (at most kListingLength). It is formatted by hand because printf's
+// format parsing costs more than the rest of listing a file.
+inline constexpr int32_t kListingLength = 12 + 1 + 8 + 2 + 6 + 7;
+int32_t formatListing(char* line, const char* name, int32_t size, int32_t track, int32_t sector);
+
 // Why the last extractFile call could not write its file, or null when it
 // wrote it (or read nothing, so there was nothing to write).
 const char* extractFailure();

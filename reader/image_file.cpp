@@ -1,0 +1,90 @@
+#include "image_file.h"
+
+#include <cstring>
+
+bool ImageFile::open(const char* path) {
+    close();
+    file = std::fopen(path, "rb");
+    if (file == nullptr) return false;
+    // The window is the buffer: unbuffered, each fread is one read of the
+    // file straight into it.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    filePosition = 0;
+    readError = false;
+    return true;
+}
+
+void ImageFile::close() {
+    if (file != nullptr) std::fclose(file);
+    file = nullptr;
+    filePosition = -1;
+    dropWindow();
+}
+
+// Positions in an image can pass 2^31 (a disk near the end of a large
+// container, a long chain of records), so seek with a 64-bit offset on every
+// platform.
+bool ImageFile::seekTo(int64_t offset) {
+    if (offset == filePosition) return true;
+#if defined(_WIN32)
+    const bool ok = _fseeki64(file, offset, SEEK_SET) == 0;
+#else
+    const bool ok = fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+    filePosition = ok ? offset : -1;
+    return ok;
+}
+
+int32_t ImageFile::readFile(int64_t offset, uint8_t* dst, int32_t len) {
+    if (!seekTo(offset)) return 0;
+    const size_t got = std::fread(dst, 1, static_cast<size_t>(len), file);
+    if (std::ferror(file) != 0) {
+        readError = true;
+        std::clearerr(file);
+        filePosition = -1;
+    } else {
+        filePosition = offset + static_cast<int64_t>(got);
+    }
+    return static_cast<int32_t>(got);
+}
+
+int32_t ImageFile::readAt(int64_t offset, uint8_t* dst, int32_t len) {
+    if (file == nullptr || offset < 0 || len <= 0) return 0;
+    int32_t done = 0;
+    while (done < len) {
+        const int64_t pos = offset + done;
+        const int64_t windowEnd = windowStart + windowLength;
+        if (pos >= windowStart && pos < windowEnd) {
+            const int64_t inWindow = windowEnd - pos;
+            const int32_t n = inWindow < len - done ? static_cast<int32_t>(inWindow) : len - done;
+            std::memcpy(dst + done, window + (pos - windowStart), static_cast<size_t>(n));
+            done += n;
+            continue;
+        }
+        if (endKnown && pos >= windowEnd) return done;
+        if (len - done >= kWindowSize) return done + readFile(pos, dst + done, len - done);
+        fill(pos);
+        if (windowLength == 0) return done;
+    }
+    return done;
+}
+
+void ImageFile::reach(int64_t offset, int32_t ahead) {
+    if (file == nullptr || offset < 0) return;
+    const int64_t windowEnd = windowStart + windowLength;
+    const bool covered = offset >= windowStart && (offset + ahead <= windowEnd || (endKnown && offset <= windowEnd));
+    if (!covered) fill(offset);
+}
+
+void ImageFile::fill(int64_t offset) {
+    const int64_t windowEnd = windowStart + windowLength;
+    int32_t keep = 0;
+    if (offset >= windowStart && offset < windowEnd) {
+        keep = static_cast<int32_t>(windowEnd - offset);
+        std::memmove(window, window + (offset - windowStart), static_cast<size_t>(keep));
+    }
+    windowStart = offset;
+    const int32_t got = readFile(offset + keep, window + keep, kWindowSize - keep);
+    windowLength = keep + got;
+    endKnown = got < kWindowSize - keep;
+}

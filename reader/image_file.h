@@ -1,0 +1,56 @@
+// The image file, read through a window of its bytes: reads that fall in
+// the window are served from memory, so walking a track's records costs one
+// kernel read, not one per record. No memory is allocated.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+class ImageFile {
+public:
+    static constexpr int32_t kWindowSize = 128 * 1024;
+
+    constexpr ImageFile() = default;
+    ~ImageFile() { close(); }
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+    ImageFile(ImageFile&&) = delete;
+    ImageFile& operator=(ImageFile&&) = delete;
+
+    // Opens path for binary reading (no lock is taken); false on failure.
+    bool open(const char* path);
+    void close();
+    bool isOpen() const { return file != nullptr; }
+
+    // Copies up to len bytes from offset on into dst; fewer at the end of the
+    // file or on a read error. Returns the bytes copied.
+    int32_t readAt(int64_t offset, uint8_t* dst, int32_t len);
+    // Makes the window hold [offset, offset + ahead) where the file has those
+    // bytes, refilling it from offset if it does not: a walk over a track's
+    // records followed by reads of their data then stays in the window.
+    void reach(int64_t offset, int32_t ahead);
+    // True once a read failed with an error rather than at the end of the
+    // file (a directory opened for reading fails like that).
+    bool failed() const { return readError; }
+    // Forgets the window, so the next read goes to the file again.
+    void dropWindow() {
+        windowLength = 0;
+        endKnown = false;
+    }
+
+private:
+    bool seekTo(int64_t offset);
+    // Makes the window start at offset, keeping what it already holds from
+    // there on and reading only the rest.
+    void fill(int64_t offset);
+    // Reads len bytes at offset straight from the file.
+    int32_t readFile(int64_t offset, uint8_t* dst, int32_t len);
+
+    FILE* file = nullptr;
+    int64_t filePosition = -1;  // where the next fread starts; -1 when unknown
+    int64_t windowStart = 0;
+    int32_t windowLength = 0;
+    bool endKnown = false;  // a short fill showed the end is at windowStart + windowLength
+    bool readError = false;
+    uint8_t window[kWindowSize] = {};
+};

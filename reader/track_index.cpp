@@ -1,0 +1,57 @@
+#include "track_index.h"
+
+#include "image_file.h"
+
+namespace {
+
+constexpr int32_t kHeaderSize = 16;
+
+uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8U; }
+
+}  // namespace
+
+void TrackIndex::drop() {
+    // Free exactly the slots in use, so a small track costs a few bytes.
+    for (int32_t i = 0; i < used; ++i) {
+        const auto mark = static_cast<uint16_t>(i + 1);
+        uint32_t s = slotOf(records[i].id);
+        while (slots[s] != mark) s = (s + 1) & (kSlots - 1);
+        slots[s] = 0;
+    }
+    used = 0;
+    valid = false;
+}
+
+void TrackIndex::build(ImageFile& file, int64_t start) {
+    drop();
+    // A common track (five 1 KiB sectors, or sixteen of 256 bytes) is read
+    // whole by one fill of the window, and its data is then read from it.
+    constexpr int32_t kTypicalTrack = 8 * 1024;
+    file.reach(start, kTypicalTrack);
+    int64_t pos = start;
+    uint8_t header[kHeaderSize];
+    for (int32_t i = 0; i < kMaxRecords; ++i) {
+        if (file.readAt(pos, header, kHeaderSize) < kHeaderSize) break;
+        const auto count = static_cast<int32_t>(le16(header + 4));
+        if (count == 0) break;
+        const auto dataSize = static_cast<uint16_t>(le16(header + 14));
+        const uint32_t id = packId(header[0], header[1], header[2], header[3]);
+        uint32_t s = slotOf(id);
+        while (slots[s] != 0 && records[slots[s] - 1].id != id) s = (s + 1) & (kSlots - 1);
+        if (slots[s] == 0) {
+            records[used] = Record{pos + kHeaderSize, id, dataSize};
+            slots[s] = static_cast<uint16_t>(++used);
+        }
+        pos += kHeaderSize + int64_t{dataSize};
+        if (i == count - 1) break;
+    }
+    trackStart = start;
+    valid = true;
+}
+
+const TrackIndex::Record* TrackIndex::find(uint32_t id) const {
+    for (uint32_t s = slotOf(id); slots[s] != 0; s = (s + 1) & (kSlots - 1)) {
+        if (records[slots[s] - 1].id == id) return &records[slots[s] - 1];
+    }
+    return nullptr;
+}
