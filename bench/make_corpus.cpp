@@ -6,7 +6,10 @@
 //         every record carrying the count 65,535, with a directory of 128
 //         files of 255 sectors each;
 //   walkref: the same file system as walk, laid out plainly, whose
-//         extraction is the reference for walk's.
+//         extraction is the reference for walk's;
+//   worst: walk, but track t starts at the chain's record t, so that no two
+//         tracks share a walk and every track a file enters costs a walk of
+//         65,535 records: the slowest disk the tool can be given.
 // Contents are deterministic, so runs on different days compare.
 #include <cstdio>
 #include <cstring>
@@ -71,7 +74,7 @@ FileSystemDisk walkFileSystem() {
     return fs;
 }
 
-Bytes walkHeavy() {
+Bytes walkHeavy(bool distinctStarts) {
     constexpr int kEmpty = 64715;
     const FileSystemDisk fs = walkFileSystem();
     // One chain: the empty records, then every track's real sectors.
@@ -94,7 +97,10 @@ Bytes walkHeavy() {
     }
     Bytes image = disk.build();
     const uint32_t start = fixture::trackOffset(image, 0);
-    for (int t = 1; t < kTracks; ++t) fixture::patchLe32(image, 0x20 + 4 * static_cast<size_t>(t), start);
+    for (int t = 1; t < kTracks; ++t) {
+        const uint32_t offset = distinctStarts ? start + 16U * static_cast<uint32_t>(t) : start;
+        fixture::patchLe32(image, 0x20 + 4 * static_cast<size_t>(t), offset);
+    }
     return image;
 }
 
@@ -106,11 +112,13 @@ int main(int argc, char** argv) {
     if (kind == "full") {
         image = fullCorpus();
     } else if (kind == "walk") {
-        image = walkHeavy();
+        image = walkHeavy(false);
+    } else if (kind == "worst") {
+        image = walkHeavy(true);
     } else if (kind == "walkref") {
         image = walkFileSystem().build();
     } else {
-        std::fputs("usage: make_corpus full|walk|walkref OUTPUT\n", stderr);
+        std::fputs("usage: make_corpus full|walk|walkref|worst OUTPUT\n", stderr);
         return 2;
     }
     if (!fixture::writeFile(argv[2], image)) {

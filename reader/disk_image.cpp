@@ -88,7 +88,10 @@ bool DiskImage::selectDisk(int32_t index) {
     if (imageFile.readAt(diskOffsets[index], header, kDiskHeaderSize) < kDiskHeaderSize) return false;
 
     diskOffset = diskOffsets[index];
-    for (int32_t t = 0; t < kNumTracks; ++t) trackOffsets[t] = asInt32(le32(header + kTrackTableOffset + 4 * t));
+    for (int32_t t = 0; t < kNumTracks; ++t) {
+        const size_t entry = kTrackTableOffset + 4 * static_cast<size_t>(t);
+        trackOffsets[t] = asInt32(le32(header + entry));
+    }
     mediaTypeCode = header[kMediaTypeOffset];
     diskSize = asInt32(le32(header + kDiskSizeOffset));
     int32_t k = 0;

@@ -8,14 +8,14 @@ bool ImageFile::open(const char* path) {
     if (file == nullptr) return false;
     // The window is the buffer: unbuffered, each fread is one read of the
     // file straight into it.
-    std::setvbuf(file, nullptr, _IONBF, 0);
+    (void)std::setvbuf(file, nullptr, _IONBF, 0);
     filePosition = 0;
     readError = false;
     return true;
 }
 
 void ImageFile::close() {
-    if (file != nullptr) std::fclose(file);
+    if (file != nullptr) (void)std::fclose(file);  // nothing was written to it
     file = nullptr;
     filePosition = -1;
     dropWindow();

@@ -1,6 +1,7 @@
 #include "extract.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 // Constant-initialized, so its large buffers start out as untouched zero pages.
@@ -25,7 +26,7 @@ char failureText[128];
 const char* failure = nullptr;
 
 void setFailure(const char* reason) {
-    std::snprintf(failureText, sizeof failureText, "%s", reason);
+    (void)std::snprintf(failureText, sizeof failureText, "%s", reason);
     failure = failureText;
 }
 
@@ -51,7 +52,7 @@ void formatEntryName(const uint8_t* entry) {
 int32_t formatListing(char* line, const char* name, int32_t size, int32_t track, int32_t sector) {
     static constexpr char kHex[] = "0123456789abcdef";
     int32_t k = 0;
-    for (; name[k] != '\0' && k < 12; ++k) line[k] = name[k];
+    for (; k < 12 && name[k] != '\0'; ++k) line[k] = name[k];
     for (; k < 12; ++k) line[k] = ' ';
     line[k++] = ' ';
     char digits[8];
@@ -95,7 +96,7 @@ bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, i
         return false;
     }
     // Unbuffered, the whole file goes out in one write.
-    std::setvbuf(outFile, nullptr, _IONBF, 0);
+    (void)std::setvbuf(outFile, nullptr, _IONBF, 0);
     const size_t written = std::fwrite(fileBuffer + skip, 1, static_cast<size_t>(size), outFile);
     const int writeErrno = errno;
     const bool flushed = std::fflush(outFile) == 0;
@@ -111,17 +112,19 @@ bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, i
         setFailure(std::strerror(!flushed ? flushErrno : closeErrno));
         return false;
     }
-    std::fputs(" ... cutted.", stdout);
+    (void)std::fputs(" ... cutted.", stdout);
     return true;
 }
 
+// The listing and the messages go to the standard streams unchecked: a
+// console that cannot be written to leaves nobody to tell.
 int runImgpry(int argc, char** argv) {
     if (argc != 2) {
-        std::fputs("Usage: imgpry image\n", stderr);
+        (void)std::fputs("Usage: imgpry image\n", stderr);
         return 1;
     }
     if (!gImage.open(argv[1])) {
-        std::fputs(kOpenFailed, stderr);
+        (void)std::fputs(kOpenFailed, stderr);
         return 1;
     }
 
@@ -133,7 +136,7 @@ int runImgpry(int argc, char** argv) {
         const int32_t got = gImage.readSectors(kDirTrack, 0, 1, kFirstSector, kSizeCode, dirBuffer, kDirBytes);
         const int32_t entries = got / kDirEntrySize;
         for (int32_t j = 0; j < entries; ++j) {
-            const uint8_t* e = dirBuffer + kDirEntrySize * j;
+            const uint8_t* e = dirBuffer + static_cast<std::ptrdiff_t>(kDirEntrySize) * j;
             if (e[0] == kStatusEnd) break;
             if (e[0] != kStatusFile) continue;
             formatEntryName(e);
@@ -141,13 +144,14 @@ int runImgpry(int argc, char** argv) {
             const auto sector = static_cast<int32_t>(unsignedByte(e, 13));
             const auto size = static_cast<int32_t>(unsignedByte(e, 14)) * kSectorBytes;
             char line[kListingLength];
-            std::fwrite(line, 1, static_cast<size_t>(formatListing(line, outName, size, track, sector)), stdout);
+            const int32_t length = formatListing(line, outName, size, track, sector);
+            (void)std::fwrite(line, 1, static_cast<size_t>(length), stdout);
             extractFile(outName, track, track >> 1, track & 1, sector, kSizeCode, 0, size);
-            std::fputs("\n", stdout);
+            (void)std::fputs("\n", stdout);
             if (const char* reason = extractFailure()) {
                 // Keep the message out of the listing line.
-                std::fflush(stdout);
-                std::fprintf(stderr, "imgpry: cannot write %s: %s\n", outName, reason);
+                (void)std::fflush(stdout);
+                (void)std::fprintf(stderr, "imgpry: cannot write %s: %s\n", outName, reason);
             }
         }
     }
