@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image_builder.h"
@@ -16,6 +18,7 @@ using fixture::Bytes;
 using fixture::dirEntry;
 using fixture::FileSystemDisk;
 using fixture::pattern;
+using testutil::text;
 using testutil::ToolRun;
 
 namespace {
@@ -25,6 +28,13 @@ const std::string kOpenFailed =
     "\n";
 
 // The first keep bytes of b, then zeros up to b's size.
+// What the C library says when a directory is opened as a file for writing.
+#if defined(_WIN32)
+#define kDirectoryReason "Permission denied"
+#else
+#define kDirectoryReason "Is a directory"
+#endif
+
 Bytes zeroedAfter(Bytes b, size_t keep) {
     std::fill(b.begin() + static_cast<std::ptrdiff_t>(keep), b.end(), 0);
     return b;
@@ -47,8 +57,8 @@ TEST_F(EndToEnd, WrongArgumentCountPrintsUsage) {
     for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a.d88", "b.d88"}}) {
         const ToolRun r = runArgs(args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "Usage: imgpry image\n");
+        EXPECT_EQ(r.out, text(""));
+        EXPECT_EQ(r.err, text("Usage: imgpry image\n"));
         EXPECT_TRUE(r.files.empty());
     }
 }
@@ -58,21 +68,21 @@ TEST_F(EndToEnd, UnopenableImageReportsInShiftJis) {
         SCOPED_TRACE(path);
         const ToolRun r = runArgs({path});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, kOpenFailed);
+        EXPECT_EQ(r.out, text(""));
+        EXPECT_EQ(r.err, text(kOpenFailed));
         EXPECT_TRUE(r.files.empty());
     }
 }
 
 TEST_F(EndToEnd, ImagesWithoutOurFileSystemListNothing) {
-    const std::string data = IMGPRY_TEST_DATA;
+    const std::string data = testutil::hostPath(IMGPRY_TEST_DATA);
     const Bytes real = fixture::readFile(data + "/real-d88/HuBASIC_Format_2D.d88");
     const Bytes cpm = fixture::readFile(data + "/real-d88/CPM_Format_2D_turboCPM_X1turbo.d88");
     for (const Bytes& image : {Bytes{}, Bytes(600, 0xFF), real, fixture::container({real, cpm})}) {
         const ToolRun r = run(image);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, text(""));
+        EXPECT_EQ(r.err, text(""));
         EXPECT_TRUE(r.files.empty());
     }
 }
@@ -99,17 +109,16 @@ TEST_F(EndToEnd, ListsAndExtractsEveryDiskInOrder) {
 
     const ToolRun r = run(fixture::container({one.build(), blank.build(), two.build()}));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out,
-              "GAME.BIN         5120  trk=04 sec=01 ... cutted.\n"
-              "ACROSS.DAT      12288  trk=07 sec=04 ... cutted.\n"
-              "EMPTY               0  trk=14 sec=01\n"
-              ".DAT             1024  trk=15 sec=01 ... cutted.\n"
-              "ABCDEFGH.IJK   261120  trk=1e sec=01 ... cutted.\n"
-              "SAME.TXT         2048  trk=16 sec=01 ... cutted.\n"
-              "SAME.TXT         1024  trk=02 sec=05 ... cutted.\n"
-              "HIGH             1024  trk=fe sec=fd\n"
-              "LAST             1024  trk=03 sec=01 ... cutted.\n");
+    EXPECT_EQ(r.err, text(""));
+    EXPECT_EQ(r.out, text("GAME.BIN         5120  trk=04 sec=01 ... cutted.\n"
+                          "ACROSS.DAT      12288  trk=07 sec=04 ... cutted.\n"
+                          "EMPTY               0  trk=14 sec=01\n"
+                          ".DAT             1024  trk=15 sec=01 ... cutted.\n"
+                          "ABCDEFGH.IJK   261120  trk=1e sec=01 ... cutted.\n"
+                          "SAME.TXT         2048  trk=16 sec=01 ... cutted.\n"
+                          "SAME.TXT         1024  trk=02 sec=05 ... cutted.\n"
+                          "HIGH             1024  trk=fe sec=fd\n"
+                          "LAST             1024  trk=03 sec=01 ... cutted.\n"));
     ASSERT_EQ(r.files.size(), 6U);
     EXPECT_EQ(r.files.at("GAME.BIN"), game);
     EXPECT_EQ(r.files.at("ACROSS.DAT"), across);
@@ -135,10 +144,9 @@ TEST_F(EndToEnd, UnreadableDirectoryListsNothingForItsDisk) {
     // fresh run show up as entries.
     const ToolRun r = run(fixture::container({fresh.build(), withFiles.build(), noTrack1.build(), halfDir.build()}));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out,
-              "FIRST.BIN        1024  trk=02 sec=01 ... cutted.\n"
-              "EARLY.BIN        1024  trk=02 sec=01 ... cutted.\n");
+    EXPECT_EQ(r.err, text(""));
+    EXPECT_EQ(r.out, text("FIRST.BIN        1024  trk=02 sec=01 ... cutted.\n"
+                          "EARLY.BIN        1024  trk=02 sec=01 ... cutted.\n"));
     EXPECT_EQ(r.files.size(), 2U);
 }
 
@@ -151,11 +159,10 @@ TEST_F(EndToEnd, PartlyReadableFileIsWrittenAtFullSizeWithZeros) {
     d.disk().tracks.at(6).at(1).data.resize(100);
     const ToolRun r = run(d.build());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out,
-              "BIG.BIN          4096  trk=02 sec=01 ... cutted.\n"
-              "PART.BIN         4096  trk=04 sec=01 ... cutted.\n"
-              "SHORT.BIN        3072  trk=06 sec=01 ... cutted.\n");
+    EXPECT_EQ(r.err, text(""));
+    EXPECT_EQ(r.out, text("BIG.BIN          4096  trk=02 sec=01 ... cutted.\n"
+                          "PART.BIN         4096  trk=04 sec=01 ... cutted.\n"
+                          "SHORT.BIN        3072  trk=06 sec=01 ... cutted.\n"));
     EXPECT_EQ(r.files.at("PART.BIN"), zeroedAfter(pattern(4096, 2), 2048));
     EXPECT_EQ(r.files.at("SHORT.BIN"), zeroedAfter(pattern(3072, 3), 1024));
 }
@@ -169,11 +176,10 @@ TEST_F(EndToEnd, NothingReadableMeansNoFileAndNoMark) {
     d.disk().tracks.at(3).at(0).data.resize(1023);  // one byte short of the first chunk
     const ToolRun r = run(d.build());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out,
-              "NOTRACK          1024  trk=09 sec=01\n"
-              "NOSECTOR         1024  trk=02 sec=06\n"
-              "SHORT1           1024  trk=03 sec=01\n");
+    EXPECT_EQ(r.err, text(""));
+    EXPECT_EQ(r.out, text("NOTRACK          1024  trk=09 sec=01\n"
+                          "NOSECTOR         1024  trk=02 sec=06\n"
+                          "SHORT1           1024  trk=03 sec=01\n"));
     EXPECT_TRUE(r.files.empty());
 }
 
@@ -189,24 +195,70 @@ TEST_F(EndToEnd, FilesThatCannotBeWrittenAreReportedAndSkipped) {
     d.setEntry(6, dirEntry(0x00, "OK", "", 2, 1, 1));
     const ToolRun r = run(d.build());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "ADIR             1024  trk=02 sec=01\n"
-              "                 1024  trk=02 sec=01\n"
-              "..               1024  trk=02 sec=01\n"
-              ".                1024  trk=02 sec=01\n"
-              "A/B              1024  trk=02 sec=01\n"
-              ".../             1024  trk=02 sec=01\n"
-              "OK               1024  trk=02 sec=01 ... cutted.\n");
-    EXPECT_EQ(r.err,
-              "imgpry: cannot write ADIR: Is a directory\n"
-              "imgpry: cannot write : No such file or directory\n"
-              "imgpry: cannot write ..: unsafe file name\n"
-              "imgpry: cannot write .: unsafe file name\n"
-              "imgpry: cannot write A/B: unsafe file name\n"
-              "imgpry: cannot write .../: unsafe file name\n");
+    EXPECT_EQ(r.out, text("ADIR             1024  trk=02 sec=01\n"
+                          "                 1024  trk=02 sec=01\n"
+                          "..               1024  trk=02 sec=01\n"
+                          ".                1024  trk=02 sec=01\n"
+                          "A/B              1024  trk=02 sec=01\n"
+                          ".../             1024  trk=02 sec=01\n"
+                          "OK               1024  trk=02 sec=01 ... cutted.\n"));
+    EXPECT_EQ(r.err, text("imgpry: cannot write ADIR: " kDirectoryReason "\n"
+                          "imgpry: cannot write : No such file or directory\n"
+                          "imgpry: cannot write ..: unsafe file name\n"
+                          "imgpry: cannot write .: unsafe file name\n"
+                          "imgpry: cannot write A/B: unsafe file name\n"
+                          "imgpry: cannot write .../: unsafe file name\n"));
     EXPECT_EQ(r.files.size(), 1U);
     EXPECT_TRUE(std::filesystem::is_directory(work.path() / "ADIR"));
     EXPECT_TRUE(std::filesystem::is_empty(work.path() / "ADIR"));
+}
+
+TEST_F(EndToEnd, WindowsRefusesItsOwnUnsafeNames) {
+    // Names that lead out of the directory or to a device on Windows; on
+    // other systems they are ordinary names and are written.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"A\\B", ""}, {"C:X", ""},  {"CON", ""},  {"con", "txt"},  {"NUL", "BIN"}, {"nul", "bin"},
+        {"PRN", ""},  {"AUX", "X"}, {"COM1", ""}, {"com9", "dat"}, {"LPT1", ""},   {"Lpt9", "TXT"},
+    };
+    FileSystemDisk d(10);
+    for (size_t j = 0; j < names.size(); ++j) {
+        d.setEntry(static_cast<int>(j), dirEntry(0x00, names[j].first, names[j].second, 2, 1, 1));
+    }
+    d.setEntry(static_cast<int>(names.size()), dirEntry(0x00, "COM10", "", 2, 1, 1));  // no device: written
+    const ToolRun r = run(d.build());
+    EXPECT_EQ(r.status, 0);
+    std::string out;
+    std::string err;
+    for (const auto& [base, ext] : names) {
+        const std::string name = ext.empty() ? base : base + "." + ext;
+        char line[64];
+        (void)std::snprintf(line, sizeof line, "%-12s     1024  trk=02 sec=01", name.c_str());
+        if (testutil::kWindows) {
+            out += std::string(line) + "\n";
+            err += "imgpry: cannot write " + name + ": unsafe file name\n";
+        } else {
+            out += std::string(line) + " ... cutted.\n";
+        }
+    }
+    out += "COM10            1024  trk=02 sec=01 ... cutted.\n";
+    EXPECT_EQ(r.out, text(out));
+    EXPECT_EQ(r.err, text(err));
+    EXPECT_EQ(r.files.size(), testutil::kWindows ? 1U : names.size() + 1);
+}
+
+TEST_F(EndToEnd, EightBitNamesAreWrittenAsTheirBytes) {
+    if (testutil::kWindows) {
+        GTEST_SKIP() << "Windows turns 8-bit names into UTF-16 through the ANSI code page, which under wine "
+                        "is not Shift_JIS, so the bytes do not come back as they went in";
+    }
+    const std::string name = "\x83\x51\x81\x5B\xB1.\x82\xA0";  // Shift_JIS text
+    FileSystemDisk d(10);
+    d.addFile("\x83\x51\x81\x5B\xB1", "\x82\xA0", 2, 1, pattern(1024, 7));
+    const ToolRun r = run(d.build());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, text(name + "         1024  trk=02 sec=01 ... cutted.\n"));
+    ASSERT_EQ(r.files.count(name), 1U);
+    EXPECT_EQ(r.files.at(name), pattern(1024, 7));
 }
 
 TEST_F(EndToEnd, AFullDiskIsReportedAndTheRunGoesOn) {
@@ -217,24 +269,22 @@ TEST_F(EndToEnd, AFullDiskIsReportedAndTheRunGoesOn) {
     d.addFile("FULL", "", 2, 1, pattern(1024, 1)).addFile("AFTER", "", 3, 1, pattern(1024, 2));
     const ToolRun r = run(d.build());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "FULL             1024  trk=02 sec=01\n"
-              "AFTER            1024  trk=03 sec=01 ... cutted.\n");
-    EXPECT_EQ(r.err, "imgpry: cannot write FULL: No space left on device\n");
+    EXPECT_EQ(r.out, text("FULL             1024  trk=02 sec=01\n"
+                          "AFTER            1024  trk=03 sec=01 ... cutted.\n"));
+    EXPECT_EQ(r.err, text("imgpry: cannot write FULL: No space left on device\n"));
     EXPECT_EQ(r.files.at("AFTER"), pattern(1024, 2));
 }
 
 TEST_F(EndToEnd, SampleImageListsItsFiles) {
-    const ToolRun r = runArgs({std::string(IMGPRY_SAMPLE)});
+    const ToolRun r = runArgs({testutil::hostPath(IMGPRY_SAMPLE)});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out,
-              "README.TXT       1024  trk=02 sec=01 ... cutted.\n"
-              "GAME.BIN         5120  trk=04 sec=01 ... cutted.\n"
-              "LONGRUN.DAT      9216  trk=06 sec=04 ... cutted.\n"
-              "EMPTY               0  trk=0a sec=01\n"
-              "NOTES.TXT        1024  trk=02 sec=01 ... cutted.\n"
-              "PICTURE.PIC      3072  trk=03 sec=02 ... cutted.\n");
+    EXPECT_EQ(r.err, text(""));
+    EXPECT_EQ(r.out, text("README.TXT       1024  trk=02 sec=01 ... cutted.\n"
+                          "GAME.BIN         5120  trk=04 sec=01 ... cutted.\n"
+                          "LONGRUN.DAT      9216  trk=06 sec=04 ... cutted.\n"
+                          "EMPTY               0  trk=0a sec=01\n"
+                          "NOTES.TXT        1024  trk=02 sec=01 ... cutted.\n"
+                          "PICTURE.PIC      3072  trk=03 sec=02 ... cutted.\n"));
     EXPECT_EQ(r.files.at("LONGRUN.DAT"), pattern(9 * 1024, 2));
 }
 

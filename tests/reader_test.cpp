@@ -440,8 +440,9 @@ TEST_F(ReaderTest, FieldsAreLittleEndian) {
 }
 
 TEST_F(ReaderTest, ReadsRealImagesWrittenByOtherTools) {
-    const std::string hu = std::string(IMGPRY_TEST_DATA) + "/real-d88/HuBASIC_Format_2D.d88";
-    const std::string cpm = std::string(IMGPRY_TEST_DATA) + "/real-d88/CPM_Format_2D_turboCPM_X1turbo.d88";
+    const std::string data = testutil::hostPath(IMGPRY_TEST_DATA);
+    const std::string hu = data + "/real-d88/HuBASIC_Format_2D.d88";
+    const std::string cpm = data + "/real-d88/CPM_Format_2D_turboCPM_X1turbo.d88";
     ASSERT_TRUE(img->open(hu.c_str()));
     ASSERT_EQ(img->diskCount(), 1);
     ASSERT_TRUE(img->selectDisk(0));

@@ -32,9 +32,15 @@ inline std::string asText(const fixture::Bytes& b) { return std::string(b.begin(
 // every regular file in workDir.
 inline ToolRun runImgpryIn(const std::filesystem::path& workDir, const std::vector<std::string>& args) {
     TempDir streams;
-    std::string cmd = quoted(IMGPRY_EXE);
+    std::string cmd = std::string(IMGPRY_RUNNER).empty() ? "" : std::string(IMGPRY_RUNNER) + " ";
+    cmd += quoted(hostPath(IMGPRY_EXE));
     for (const std::string& a : args) cmd += " " + quoted(a);
     cmd += " >" + quoted(streams.file("out")) + " 2>" + quoted(streams.file("err"));
+#if defined(_WIN32)
+    // cmd.exe drops the first and the last quote of a command line that
+    // starts with one: wrap it whole.
+    cmd = "\"" + cmd + "\"";
+#endif
 
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(workDir);

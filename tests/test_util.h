@@ -9,6 +9,42 @@
 
 namespace testutil {
 
+#if defined(_WIN32)
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
+
+// A path the build wrote in as a host path, usable by the running tests. A
+// Windows build run under wine sees the host's root as drive Z:.
+inline std::string hostPath(const std::string& path) {
+#if defined(_WIN32)
+    if (!path.empty() && path[0] == '/') {
+        std::string p = "Z:" + path;
+        for (char& c : p) {
+            if (c == '/') c = '\\';
+        }
+        return p;
+    }
+#endif
+    return path;
+}
+
+// What a text stream makes of text that ends its lines with "\n": CR LF on
+// Windows, unchanged elsewhere.
+inline std::string text(const std::string& lf) {
+#if defined(_WIN32)
+    std::string out;
+    for (char c : lf) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+#else
+    return lf;
+#endif
+}
+
 class TempDir {
 public:
     TempDir() {

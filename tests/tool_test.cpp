@@ -37,6 +37,27 @@ TEST(FormatEntryName, BuildsNameDotExtension) {
     EXPECT_STREQ(outName, "A");
 }
 
+TEST(UnsafeNames, RefusesNamesThatLeaveTheDirectory) {
+    struct Case {
+        const char* name;
+        bool posix, windows;
+    };
+    const std::vector<Case> cases = {
+        {".", true, true},         {"..", true, true},     {"A/B", true, true},          {"../X", true, true},
+        {"A\\B", false, true},     {"C:X", false, true},   {"CON", false, true},         {"con.txt", false, true},
+        {"Nul.Bin", false, true},  {"PRN", false, true},   {"AUX.X", false, true},       {"COM1", false, true},
+        {"com9.dat", false, true}, {"LPT1", false, true},  {"lpt9.TXT", false, true},    {"COM0", false, false},
+        {"LPT", false, false},     {"CONX", false, false}, {"XCON", false, false},       {"COM10", false, false},
+        {"CO.N", false, false},    {"...", false, false},  {"README.TXT", false, false}, {".DAT", false, false},
+        {"", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(isUnsafeName(c.name, NameRules::kPosix), c.posix);
+        EXPECT_EQ(isUnsafeName(c.name, NameRules::kWindows), c.windows);
+    }
+}
+
 TEST(FormatListing, MatchesPrintf) {
     const std::vector<std::string> names = {"", "A", ".DAT", "README.TXT", "ABCDEFGH.IJK", "%d%s"};
     const std::vector<int32_t> sizes = {0, 1024, 5120, 99999, 261120, 99999999};

@@ -30,11 +30,21 @@ void setFailure(const char* reason) {
     failure = failureText;
 }
 
-// Names that must never be written: a name from a disk is only ever a file
-// in the current directory.
-bool isUnsafeName(const char* name) {
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return true;
-    return std::strchr(name, '/') != nullptr;
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9, in any case, alone or
+// followed by an extension: Windows opens a device for these, not a file.
+bool isWindowsDeviceName(const char* name) {
+    size_t stem = 0;
+    while (name[stem] != '\0' && name[stem] != '.') ++stem;
+    char u[5] = {};
+    if (stem < 3 || stem > 4) return false;
+    for (size_t i = 0; i < stem; ++i) u[i] = upper(name[i]);
+    if (stem == 3) {
+        return std::strcmp(u, "CON") == 0 || std::strcmp(u, "PRN") == 0 || std::strcmp(u, "AUX") == 0 ||
+               std::strcmp(u, "NUL") == 0;
+    }
+    return (std::strncmp(u, "COM", 3) == 0 || std::strncmp(u, "LPT", 3) == 0) && u[3] >= '1' && u[3] <= '9';
 }
 
 uint32_t unsignedByte(const uint8_t* entry, int32_t offset) { return entry[offset]; }
@@ -74,6 +84,15 @@ int32_t formatListing(char* line, const char* name, int32_t size, int32_t track,
     return k;
 }
 
+bool isUnsafeName(const char* name, NameRules rules) {
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return true;
+    if (std::strchr(name, '/') != nullptr) return true;
+    if (rules == NameRules::kWindows) {
+        return std::strchr(name, '\\') != nullptr || std::strchr(name, ':') != nullptr || isWindowsDeviceName(name);
+    }
+    return false;
+}
+
 const char* extractFailure() { return failure; }
 
 bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size) {
@@ -85,7 +104,7 @@ bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, i
     // file left in the buffer.
     if (got < want) std::memset(fileBuffer + got, 0, static_cast<size_t>(want - got));
 
-    if (isUnsafeName(name)) {
+    if (isUnsafeName(name, kHostNameRules)) {
         setFailure("unsafe file name");
         return false;
     }

@@ -41,6 +41,19 @@ void formatEntryName(const uint8_t* entry);
 inline constexpr int32_t kListingLength = 12 + 1 + 8 + 2 + 6 + 7;
 int32_t formatListing(char* line, const char* name, int32_t size, int32_t track, int32_t sector);
 
+// Which names extractFile refuses to write, so that a name from a disk only
+// ever makes a file in the current directory: on every system ".", ".."
+// and names holding "/"; on Windows also names holding "\\" or ":" and the
+// device names (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, alone
+// or with an extension).
+enum class NameRules { kPosix, kWindows };
+#if defined(_WIN32)
+inline constexpr NameRules kHostNameRules = NameRules::kWindows;
+#else
+inline constexpr NameRules kHostNameRules = NameRules::kPosix;
+#endif
+bool isUnsafeName(const char* name, NameRules rules);
+
 // Why the last extractFile call could not write its file, or null when it
 // wrote it (or read nothing, so there was nothing to write).
 const char* extractFailure();
