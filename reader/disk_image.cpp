@@ -33,6 +33,8 @@ bool isByte(int32_t v) { return v >= 0 && v <= 255; }
 
 }  // namespace
 
+DiskImage::DiskImage() = default;
+
 DiskImage::~DiskImage() { close(); }
 
 bool DiskImage::open(const char* path) {

@@ -10,7 +10,7 @@ class ImageFile {
 public:
     static constexpr int32_t kWindowSize = 128 * 1024;
 
-    constexpr ImageFile() = default;
+    ImageFile() = default;
     ~ImageFile() { close(); }
     ImageFile(const ImageFile&) = delete;
     ImageFile& operator=(const ImageFile&) = delete;
@@ -52,5 +52,5 @@ private:
     int32_t windowLength = 0;
     bool endKnown = false;  // a short fill showed the end is at windowStart + windowLength
     bool readError = false;
-    uint8_t window[kWindowSize] = {};
+    uint8_t window[kWindowSize];  // only [0, windowLength) is ever read
 };

@@ -10,13 +10,14 @@ uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_ca
 
 }  // namespace
 
+TrackIndex::TrackIndex() : taken{} {}
+
 void TrackIndex::drop() {
     // Free exactly the slots in use, so a small track costs a few bytes.
     for (int32_t i = 0; i < used; ++i) {
-        const auto mark = static_cast<uint16_t>(i + 1);
         uint32_t s = slotOf(records[i].id);
-        while (slots[s] != mark) s = (s + 1) & (kSlots - 1);
-        slots[s] = 0;
+        while (!isTaken(s) || slots[s] != i) s = (s + 1) & (kSlots - 1);
+        setTaken(s, false);
     }
     used = 0;
     valid = false;
@@ -37,10 +38,11 @@ void TrackIndex::build(ImageFile& file, int64_t start) {
         const auto dataSize = static_cast<uint16_t>(le16(header + 14));
         const uint32_t id = packId(header[0], header[1], header[2], header[3]);
         uint32_t s = slotOf(id);
-        while (slots[s] != 0 && records[slots[s] - 1].id != id) s = (s + 1) & (kSlots - 1);
-        if (slots[s] == 0) {
+        while (isTaken(s) && records[slots[s]].id != id) s = (s + 1) & (kSlots - 1);
+        if (!isTaken(s)) {
             records[used] = Record{pos + kHeaderSize, id, dataSize};
-            slots[s] = static_cast<uint16_t>(++used);
+            slots[s] = static_cast<uint16_t>(used++);
+            setTaken(s, true);
         }
         pos += kHeaderSize + int64_t{dataSize};
         if (i == count - 1) break;
@@ -50,8 +52,8 @@ void TrackIndex::build(ImageFile& file, int64_t start) {
 }
 
 const TrackIndex::Record* TrackIndex::find(uint32_t id) const {
-    for (uint32_t s = slotOf(id); slots[s] != 0; s = (s + 1) & (kSlots - 1)) {
-        if (records[slots[s] - 1].id == id) return &records[slots[s] - 1];
+    for (uint32_t s = slotOf(id); isTaken(s); s = (s + 1) & (kSlots - 1)) {
+        if (records[slots[s]].id == id) return &records[slots[s]];
     }
     return nullptr;
 }

@@ -20,6 +20,8 @@ class TrackIndex {
 public:
     static constexpr int32_t kMaxRecords = 65535;
 
+    TrackIndex();
+
     struct Record {
         int64_t dataOffset;  // file offset of the record's data
         uint32_t id;         // C, H, R, N packed high to low
@@ -43,9 +45,19 @@ private:
     static constexpr uint32_t kSlots = 1U << kSlotBits;
     static uint32_t slotOf(uint32_t id) { return (id * 0x9E3779B1U) >> (32U - kSlotBits); }
 
+    bool isTaken(uint32_t s) const { return ((taken[s / 64] >> (s % 64)) & 1U) != 0; }
+    void setTaken(uint32_t s, bool on) {
+        const uint64_t bit = uint64_t{1} << (s % 64);
+        taken[s / 64] = on ? taken[s / 64] | bit : taken[s / 64] & ~bit;
+    }
+
     bool valid = false;
     int64_t trackStart = 0;
     int32_t used = 0;
-    Record records[kMaxRecords] = {};
-    uint16_t slots[kSlots] = {};  // 1 + index into records; 0 is a free slot
+    // Only the bitmap of taken slots needs clearing up front; the records and
+    // the slots are read only where it says so. That keeps the large arrays
+    // out of the program file and untouched until a track needs them.
+    uint64_t taken[kSlots / 64];
+    uint16_t slots[kSlots];  // index into records, where taken
+    Record records[kMaxRecords];
 };

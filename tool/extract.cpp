@@ -4,8 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-// Constant-initialized, so its large buffers start out as untouched zero pages.
-constinit DiskImage gImage;
+DiskImage gImage;
 uint8_t dirBuffer[kDirBytes];
 char outName[kNameBufferSize];
 uint8_t fileBuffer[kFileBufferSize];
