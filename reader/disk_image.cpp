@@ -33,7 +33,7 @@ bool isByte(int32_t v) { return v >= 0 && v <= 255; }
 
 }  // namespace
 
-DiskImage::DiskImage() = default;
+DiskImage::DiskImage() noexcept = default;
 
 DiskImage::~DiskImage() { close(); }
 

@@ -30,7 +30,7 @@ public:
     // more records than this; every walk over a track stops after this many.
     static constexpr int32_t kMaxRecordsPerWalk = 65535;
 
-    DiskImage();
+    DiskImage() noexcept;
     ~DiskImage();
     DiskImage(const DiskImage&) = delete;
     DiskImage& operator=(const DiskImage&) = delete;

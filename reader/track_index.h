@@ -20,7 +20,7 @@ class TrackIndex {
 public:
     static constexpr int32_t kMaxRecords = 65535;
 
-    TrackIndex();
+    TrackIndex() noexcept;
 
     struct Record {
         int64_t dataOffset;  // file offset of the record's data
