@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "extract.h"
 #include "image_builder.h"
+#include "test_util.h"
 
 namespace {
 
@@ -56,6 +58,23 @@ TEST(UnsafeNames, RefusesNamesThatLeaveTheDirectory) {
         EXPECT_EQ(isUnsafeName(c.name, NameRules::kPosix), c.posix);
         EXPECT_EQ(isUnsafeName(c.name, NameRules::kWindows), c.windows);
     }
+}
+
+TEST(ExtractFile, RefusesRunsLargerThanItsBuffer) {
+    ASSERT_TRUE(gImage.open(testutil::hostPath(IMGPRY_SAMPLE).c_str()));
+    ASSERT_TRUE(gImage.selectDisk(0));
+    gImage.setSectorRange(kFirstSector, kLastSector);
+    testutil::TempDir dir;
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());  // names are relative to the working directory
+    EXPECT_FALSE(extractFile("BIG", 2, 1, 0, 1, kSizeCode, kFileBufferSize - 1023, 1024));
+    EXPECT_FALSE(extractFile("BIG", 2, 1, 0, 1, kSizeCode, -1, 1024));
+    EXPECT_EQ(extractFailure(), nullptr);
+    EXPECT_TRUE(extractFile("FITS", 2, 1, 0, 1, kSizeCode, kFileBufferSize - 1024, 1024));
+    std::filesystem::current_path(before);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "BIG"));
+    EXPECT_EQ(std::filesystem::file_size(dir.path() / "FITS"), 1024U);
+    gImage.close();
 }
 
 TEST(FormatListing, MatchesPrintf) {

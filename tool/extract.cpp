@@ -46,7 +46,8 @@ bool isWindowsDeviceName(const char* name) {
     return (std::strncmp(u, "COM", 3) == 0 || std::strncmp(u, "LPT", 3) == 0) && u[3] >= '1' && u[3] <= '9';
 }
 
-uint32_t unsignedByte(const uint8_t* entry, int32_t offset) { return entry[offset]; }
+// The system's word for errno value err; some failures leave errno unset.
+const char* reasonOf(int err) { return err != 0 ? std::strerror(err) : "input/output error"; }
 
 }  // namespace
 
@@ -96,6 +97,7 @@ const char* extractFailure() { return failure; }
 
 bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size) {
     failure = nullptr;
+    if (skip < 0 || size < 0 || skip > kFileBufferSize - size) return false;
     const int32_t want = skip + size;
     const int32_t got = gImage.readSectors(t, c, h, r, n, fileBuffer, want);
     if (got == 0) return false;
@@ -110,7 +112,7 @@ bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, i
     errno = 0;
     outFile = std::fopen(name, "wb");
     if (outFile == nullptr) {
-        setFailure(std::strerror(errno));
+        setFailure(reasonOf(errno));
         return false;
     }
     // Unbuffered, the whole file goes out in one write.
@@ -123,11 +125,11 @@ bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, i
     const int closeErrno = errno;
     outFile = nullptr;
     if (written < static_cast<size_t>(size)) {
-        setFailure(std::strerror(writeErrno));
+        setFailure(reasonOf(writeErrno));
         return false;
     }
     if (!flushed || !closed) {
-        setFailure(std::strerror(!flushed ? flushErrno : closeErrno));
+        setFailure(reasonOf(!flushed ? flushErrno : closeErrno));
         return false;
     }
     (void)std::fputs(" ... cutted.", stdout);
@@ -158,9 +160,9 @@ int runImgpry(int argc, char** argv) {
             if (e[0] == kStatusEnd) break;
             if (e[0] != kStatusFile) continue;
             formatEntryName(e);
-            const auto track = static_cast<int32_t>(unsignedByte(e, 12));
-            const auto sector = static_cast<int32_t>(unsignedByte(e, 13));
-            const auto size = static_cast<int32_t>(unsignedByte(e, 14)) * kSectorBytes;
+            const int32_t track = e[12];
+            const int32_t sector = e[13];
+            const int32_t size = e[14] * kSectorBytes;
             char line[kListingLength];
             const int32_t length = formatListing(line, outName, size, track, sector);
             (void)std::fwrite(line, 1, static_cast<size_t>(length), stdout);
