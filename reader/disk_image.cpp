@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#include "sector_header.h"
+
+using image_fields::le32;
+using image_fields::SectorHeader;
+
 namespace {
 
 constexpr int32_t kNameOffset = 0x00;
@@ -9,18 +14,6 @@ constexpr int32_t kNameLength = 16;
 constexpr int32_t kMediaTypeOffset = 0x1B;
 constexpr int32_t kDiskSizeOffset = 0x1C;
 constexpr int32_t kTrackTableOffset = 0x20;
-
-constexpr int32_t kCountOffset = 4;
-constexpr int32_t kDataSizeOffset = 14;
-
-// Image fields are little-endian whatever the host's byte order: assemble
-// them from single bytes.
-uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8U; }
-
-uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8U | static_cast<uint32_t>(p[2]) << 16U |
-           static_cast<uint32_t>(p[3]) << 24U;
-}
 
 // Sizes and offsets are unsigned 32-bit in the image and held as signed
 // 32-bit values; values of 2^31 or more become negative.
@@ -170,9 +163,9 @@ int32_t DiskImage::readTrackIds(int32_t t, uint8_t* out, int32_t len) {
         if (imageFile.readAt(pos, header, kSectorHeaderSize) < kSectorHeaderSize) break;
         std::memcpy(out + stored, header, 4);
         stored += 4;
-        const auto count = static_cast<int32_t>(le16(header + kCountOffset));
-        pos += kSectorHeaderSize + int64_t{le16(header + kDataSizeOffset)};
-        if (i == count - 1) break;
+        const SectorHeader record = SectorHeader::decode(header);
+        pos += SectorHeader::kSize + int64_t{record.dataSize};
+        if (i == record.count - 1) break;
     }
     return stored;
 }

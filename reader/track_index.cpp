@@ -1,14 +1,9 @@
 #include "track_index.h"
 
 #include "image_file.h"
+#include "sector_header.h"
 
-namespace {
-
-constexpr int32_t kHeaderSize = 16;
-
-uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8U; }
-
-}  // namespace
+using image_fields::SectorHeader;
 
 // The slots and the records are left uninitialized on purpose: a slot is
 // read only where the bitmap says it is taken, a record only once stored.
@@ -33,22 +28,21 @@ void TrackIndex::build(ImageFile& file, int64_t start) {
     constexpr int32_t kTypicalTrack = 8 * 1024;
     file.reach(start, kTypicalTrack);
     int64_t pos = start;
-    uint8_t header[kHeaderSize];
+    uint8_t header[SectorHeader::kSize];
     for (int32_t i = 0; i < kMaxRecords; ++i) {
-        if (file.readAt(pos, header, kHeaderSize) < kHeaderSize) break;
-        const auto count = static_cast<int32_t>(le16(header + 4));
-        if (count == 0) break;
-        const auto dataSize = static_cast<uint16_t>(le16(header + 14));
-        const uint32_t id = packId(header[0], header[1], header[2], header[3]);
+        if (file.readAt(pos, header, SectorHeader::kSize) < SectorHeader::kSize) break;
+        const SectorHeader record = SectorHeader::decode(header);
+        if (record.count == 0) break;
+        const uint32_t id = packId(record.c, record.h, record.r, record.n);
         uint32_t s = slotOf(id);
         while (isTaken(s) && records[slots[s]].id != id) s = (s + 1) & (kSlots - 1);
         if (!isTaken(s)) {
-            records[used] = Record{pos + kHeaderSize, id, dataSize};
+            records[used] = Record{pos + SectorHeader::kSize, id, record.dataSize};
             slots[s] = static_cast<uint16_t>(used++);
             setTaken(s, true);
         }
-        pos += kHeaderSize + int64_t{dataSize};
-        if (i == count - 1) break;
+        pos += SectorHeader::kSize + int64_t{record.dataSize};
+        if (i == record.count - 1) break;
     }
     trackStart = start;
     valid = true;
