@@ -21,9 +21,14 @@ install(FILES ${PROJECT_BINARY_DIR}/imgpry.1.gz DESTINATION ${CMAKE_INSTALL_MAND
 # imgpry::reader.
 install(TARGETS imgpry_reader EXPORT imgpryTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-install(FILES ${PROJECT_SOURCE_DIR}/reader/disk_image.h ${PROJECT_SOURCE_DIR}/reader/image_file.h
-              ${PROJECT_SOURCE_DIR}/reader/track_index.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/imgpry COMPONENT development)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/reader/include/imgpry DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        COMPONENT development FILES_MATCHING PATTERN "*.h")
+# For build systems that look libraries up with pkg-config.
+# The file finds the prefix from where it lies, so it stays right under any
+# --prefix given at install time and inside the packages.
+string(REGEX REPLACE "[^/]+" ".." IMGPRY_PC_UP "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/imgpry.pc.in ${PROJECT_BINARY_DIR}/imgpry.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/imgpry.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 set(IMGPRY_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/imgpry)
 install(EXPORT imgpryTargets NAMESPACE imgpry:: DESTINATION ${IMGPRY_CMAKE_DIR} COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/imgpryConfig.cmake.in
@@ -61,5 +66,6 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "reader library for D88 floppy disk image containers
 The disk image reader of imgpry as a static C++ library with its headers and
-a CMake package: find_package(imgpry) gives the target imgpry::reader.")
+a CMake package and a pkg-config file: find_package(imgpry) gives the target
+imgpry::reader, and pkg-config --cflags --libs imgpry the flags.")
 include(CPack)

@@ -2,17 +2,15 @@
 // every operation, with tracks, sector IDs and sector ranges drawn from the
 // input's last bytes.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <imgpry/disk_image.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
-#include "disk_image.h"
-#include "fuzz_util.h"
-
 namespace {
 
-DiskImage image;               // static, as the tool's reader is
+imgpry::DiskImage image;       // static, as the tool's reader is
 uint8_t out[400 * 1024 + 16];  // the largest run read below, plus a guard
 constexpr uint8_t kGuard = 0xA5;
 
@@ -28,11 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The last 64 bytes (or fewer) steer the reads; the rest is the image.
     const size_t steer = size < 64 ? size : 64;
     FuzzedDataProvider params(data + size - steer, steer);
-    const std::string path = fuzzutil::writeImage(data, size - steer);
-
-    if (!image.open(path.c_str())) std::abort();  // a regular file always opens
+    if (!image.openMemory(data, size - steer)) std::abort();
     const int32_t disks = image.diskCount();
-    if (disks < 0 || disks > DiskImage::kMaxDisks) std::abort();
+    if (disks < 0 || disks > imgpry::DiskImage::kMaxDisks) std::abort();
     if (image.selectDisk(disks)) std::abort();
 
     for (int32_t d = 0; d < disks && d < 4; ++d) {

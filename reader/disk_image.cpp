@@ -1,11 +1,13 @@
-#include "disk_image.h"
+#include <imgpry/disk_image.h>
 
 #include <cstring>
 
 #include "sector_header.h"
 
-using image_fields::le32;
-using image_fields::SectorHeader;
+namespace imgpry {
+
+using detail::le32;
+using detail::SectorHeader;
 
 namespace {
 
@@ -33,8 +35,24 @@ DiskImage::~DiskImage() { close(); }
 bool DiskImage::open(const char* path) {
     if (path == nullptr) return close();
     close();
-    if (!imageFile.open(path)) return false;
+    return imageFile.open(path) && scan();
+}
 
+#if defined(_WIN32)
+bool DiskImage::open(const wchar_t* path) {
+    if (path == nullptr) return close();
+    close();
+    return imageFile.open(path) && scan();
+}
+#endif
+
+bool DiskImage::openMemory(const uint8_t* data, size_t size) {
+    close();
+    imageFile.openMemory(data, size);
+    return scan();
+}
+
+bool DiskImage::scan() {
     uint8_t header[kDiskHeaderSize];
     int64_t total = 0;
     while (numDisks < kMaxDisks) {
@@ -119,7 +137,7 @@ int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_
     // Stored IDs are bytes: any other value is never found.
     if (!isByte(c) || !isByte(h) || !isByte(r) || !isByte(n)) return 0;
     if (!trackIndex.covers(start)) trackIndex.build(imageFile, start);
-    const TrackIndex::Record* found = trackIndex.find(TrackIndex::packId(
+    const detail::TrackIndex::Record* found = trackIndex.find(detail::TrackIndex::packId(
         static_cast<uint32_t>(c), static_cast<uint32_t>(h), static_cast<uint32_t>(r), static_cast<uint32_t>(n)));
     if (found == nullptr) return 0;
     const int32_t len = found->dataSize < maxLen ? found->dataSize : maxLen;
@@ -169,3 +187,5 @@ int32_t DiskImage::readTrackIds(int32_t t, uint8_t* out, int32_t len) {
     }
     return stored;
 }
+
+}  // namespace imgpry

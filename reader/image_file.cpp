@@ -1,10 +1,32 @@
-#include "image_file.h"
+#include <imgpry/detail/image_file.h>
 
 #include <cstring>
 
+namespace imgpry::detail {
+
 bool ImageFile::open(const char* path) {
     close();
-    file = std::fopen(path, "rb");
+    return adopt(std::fopen(path, "rb"));
+}
+
+#if defined(_WIN32)
+bool ImageFile::open(const wchar_t* path) {
+    close();
+    return adopt(_wfopen(path, L"rb"));
+}
+#endif
+
+void ImageFile::openMemory(const uint8_t* data, size_t size) {
+    close();
+    // An empty buffer is still an open (empty) image.
+    static const uint8_t kNothing = 0;
+    memory = data != nullptr ? data : &kNothing;
+    memorySize = data != nullptr && size <= static_cast<uint64_t>(INT64_MAX) ? static_cast<int64_t>(size) : 0;
+    readError = false;
+}
+
+bool ImageFile::adopt(FILE* opened) {
+    file = opened;
     if (file == nullptr) return false;
     // The window is the buffer: unbuffered, each fread is one read of the
     // file straight into it.
@@ -17,6 +39,8 @@ bool ImageFile::open(const char* path) {
 void ImageFile::close() {
     if (file != nullptr) (void)std::fclose(file);  // nothing was written to it
     file = nullptr;
+    memory = nullptr;
+    memorySize = 0;
     filePosition = -1;
     dropWindow();
 }
@@ -49,6 +73,13 @@ int32_t ImageFile::readFile(int64_t offset, uint8_t* dst, int32_t len) {
 }
 
 int32_t ImageFile::readAt(int64_t offset, uint8_t* dst, int32_t len) {
+    if (memory != nullptr) {
+        if (offset < 0 || len <= 0 || offset >= memorySize) return 0;
+        const int64_t left = memorySize - offset;
+        const int32_t n = left < len ? static_cast<int32_t>(left) : len;
+        std::memcpy(dst, memory + offset, static_cast<size_t>(n));
+        return n;
+    }
     if (file == nullptr || offset < 0 || len <= 0) return 0;
     int32_t done = 0;
     while (done < len) {
@@ -88,3 +119,5 @@ void ImageFile::fill(int64_t offset) {
     windowLength = keep + got;
     endKnown = got < kWindowSize - keep;
 }
+
+}  // namespace imgpry::detail

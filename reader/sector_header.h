@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace image_fields {
+namespace imgpry::detail {
 
 // Image fields are little-endian whatever the host's byte order: assemble
 // them from single bytes.
@@ -30,4 +30,4 @@ struct SectorHeader {
     }
 };
 
-}  // namespace image_fields
+}  // namespace imgpry::detail

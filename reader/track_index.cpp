@@ -1,9 +1,9 @@
-#include "track_index.h"
+#include <imgpry/detail/image_file.h>
+#include <imgpry/detail/track_index.h>
 
-#include "image_file.h"
 #include "sector_header.h"
 
-using image_fields::SectorHeader;
+namespace imgpry::detail {
 
 // The slots and the records are left uninitialized on purpose: a slot is
 // read only where the bitmap says it is taken, a record only once stored.
@@ -54,3 +54,5 @@ const TrackIndex::Record* TrackIndex::find(uint32_t id) const {
     }
     return nullptr;
 }
+
+}  // namespace imgpry::detail

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
+#include <imgpry/disk_image.h>
 
 #include <array>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "disk_image.h"
 #include "image_builder.h"
 #include "test_util.h"
 
@@ -31,10 +31,18 @@ Disk namedDisk(const std::string& name, uint8_t mediaType) {
     return d;
 }
 
-class ReaderTest : public ::testing::Test {
+// Where a test's image bytes come from: a file, or the test's own memory.
+enum class Source { kFile, kMemory };
+
+class ReaderBase : public ::testing::Test {
 protected:
-    // Opens bytes written to a scratch file.
+    virtual Source source() const { return Source::kFile; }
+    // Opens bytes written to a scratch file, or held in memory.
     bool openBytes(const Bytes& bytes) {
+        if (source() == Source::kMemory) {
+            held = bytes;
+            return img->openMemory(held.data(), held.size());
+        }
         const std::string path = dir.file("image.d88");
         EXPECT_TRUE(fixture::writeFile(path, bytes));
         return img->open(path.c_str());
@@ -45,14 +53,29 @@ protected:
     }
 
     testutil::TempDir dir;
+    Bytes held;
     // The reader is large; keep it off the stack.
-    std::unique_ptr<DiskImage> img = std::make_unique<DiskImage>();
+    std::unique_ptr<imgpry::DiskImage> img = std::make_unique<imgpry::DiskImage>();
     std::array<uint8_t, 16384> buf{};
 };
 
+// Every case here runs twice: reading a file and reading memory.
+class ReaderTest : public ReaderBase, public ::testing::WithParamInterface<Source> {
+protected:
+    Source source() const override { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Sources, ReaderTest, ::testing::Values(Source::kFile, Source::kMemory),
+                         [](const ::testing::TestParamInfo<Source>& p) {
+                             return p.param == Source::kFile ? std::string("File") : std::string("Memory");
+                         });
+
+// Cases about files as such: paths, sizes past 2 GiB, a file that changes.
+using FileReaderTest = ReaderBase;
+
 // ---- container and disk selection ----
 
-TEST_F(ReaderTest, FreshReaderHasNoDiskAndRefusesEverything) {
+TEST_P(ReaderTest, FreshReaderHasNoDiskAndRefusesEverything) {
     EXPECT_EQ(img->diskCount(), 0);
     EXPECT_EQ(img->mediaType(), -1);
     EXPECT_STREQ(img->diskName(), "");
@@ -61,7 +84,7 @@ TEST_F(ReaderTest, FreshReaderHasNoDiskAndRefusesEverything) {
     EXPECT_EQ(img->readTrackIds(0, buf.data(), 64), 0);
 }
 
-TEST_F(ReaderTest, IndexesDisksInFileOrderAndIgnoresATrailingFragment) {
+TEST_P(ReaderTest, IndexesDisksInFileOrderAndIgnoresATrailingFragment) {
     Bytes image = fixture::container({namedDisk("FIRST", 0x10).build(), namedDisk("SECOND", 0x20).build()});
     image.insert(image.end(), 687, 0xAA);  // one byte short of a header
     ASSERT_TRUE(openBytes(image));
@@ -83,7 +106,7 @@ TEST_F(ReaderTest, IndexesDisksInFileOrderAndIgnoresATrailingFragment) {
     }
 }
 
-TEST_F(ReaderTest, ScanCountsDisksByTheirSizeFields) {
+TEST_P(ReaderTest, ScanCountsDisksByTheirSizeFields) {
     struct Case {
         const char* what;
         Bytes image;
@@ -116,7 +139,7 @@ TEST_F(ReaderTest, ScanCountsDisksByTheirSizeFields) {
     }
 }
 
-TEST_F(ReaderTest, ScanStopsBeforeOffsetsPassTwoToTheThirtyFirst) {
+TEST_F(FileReaderTest, ScanStopsBeforeOffsetsPassTwoToTheThirtyFirst) {
     // Disk 1 starts just below 2^31 and its size carries the next offset past
     // 2^31 - 1: it is the last disk indexed, though a header follows.
     Disk zeroth;
@@ -139,7 +162,7 @@ TEST_F(ReaderTest, ScanStopsBeforeOffsetsPassTwoToTheThirtyFirst) {
     EXPECT_EQ(buf[127], 0x42);
 }
 
-TEST_F(ReaderTest, NameOfSixteenBytesIsTerminatedAndShorterNamesStopAtNul) {
+TEST_P(ReaderTest, NameOfSixteenBytesIsTerminatedAndShorterNamesStopAtNul) {
     Bytes a = namedDisk("ABCDEFGHIJKLMNOP", 0).build();
     Bytes b = namedDisk("", 0).build();
     fixture::patch(b, 0, {'X', 'Y', 0, 'Z'});
@@ -150,14 +173,14 @@ TEST_F(ReaderTest, NameOfSixteenBytesIsTerminatedAndShorterNamesStopAtNul) {
     EXPECT_STREQ(img->diskName(), "XY");
 }
 
-TEST_F(ReaderTest, OpenFailsOnMissingFilesAndDirectories) {
+TEST_F(FileReaderTest, OpenFailsOnMissingFilesAndDirectories) {
     EXPECT_FALSE(img->open(dir.file("missing.d88").c_str()));
     EXPECT_FALSE(img->open(dir.path().string().c_str()));
     EXPECT_EQ(img->diskCount(), 0);
     EXPECT_FALSE(img->selectDisk(0));
 }
 
-TEST_F(ReaderTest, CloseKeepsTheLastNameButEndsSectorAccess) {
+TEST_P(ReaderTest, CloseKeepsTheLastNameButEndsSectorAccess) {
     Disk d = namedDisk("KEPT", 7);
     d.tracks[0] = track5(0, 0);
     openDisk(d);
@@ -174,7 +197,7 @@ TEST_F(ReaderTest, CloseKeepsTheLastNameButEndsSectorAccess) {
     EXPECT_TRUE(img->open(nullptr));
 }
 
-TEST_F(ReaderTest, OpenAgainReplacesTheImage) {
+TEST_P(ReaderTest, OpenAgainReplacesTheImage) {
     ASSERT_TRUE(openBytes(fixture::container({Disk{}.build(), Disk{}.build()})));
     EXPECT_EQ(img->diskCount(), 2);
     const std::string other = dir.file("other.d88");
@@ -185,7 +208,7 @@ TEST_F(ReaderTest, OpenAgainReplacesTheImage) {
     EXPECT_STREQ(img->diskName(), "OTHER");
 }
 
-TEST_F(ReaderTest, SelectDiskFailsWhenTheHeaderIsNoLongerThere) {
+TEST_F(FileReaderTest, SelectDiskFailsWhenTheHeaderIsNoLongerThere) {
     const std::string path = dir.file("shrinking.d88");
     // The first disk is large enough that the second header is not still
     // held in a read buffer.
@@ -201,7 +224,7 @@ TEST_F(ReaderTest, SelectDiskFailsWhenTheHeaderIsNoLongerThere) {
 
 // ---- sector access ----
 
-TEST_F(ReaderTest, ReadSectorCopiesAtMostMaxLen) {
+TEST_P(ReaderTest, ReadSectorCopiesAtMostMaxLen) {
     Disk d;
     d.tracks[0] = track5(0, 0);
     openDisk(d);
@@ -214,7 +237,7 @@ TEST_F(ReaderTest, ReadSectorCopiesAtMostMaxLen) {
     EXPECT_EQ(img->readSector(0, 0, 0, 1, 2, buf.data(), 1024), 0);  // N differs
 }
 
-TEST_F(ReaderTest, TrackLookupRejectsAbsentAndOutOfRangeTracks) {
+TEST_P(ReaderTest, TrackLookupRejectsAbsentAndOutOfRangeTracks) {
     Disk d;
     d.tracks[0] = track5(0, 0);
     d.tracks[1] = track5(0, 1);
@@ -229,7 +252,7 @@ TEST_F(ReaderTest, TrackLookupRejectsAbsentAndOutOfRangeTracks) {
     }
 }
 
-TEST_F(ReaderTest, TrackOffsetEqualToTheDiskSizeIsStillRead) {
+TEST_P(ReaderTest, TrackOffsetEqualToTheDiskSizeIsStillRead) {
     // The record found there is the first bytes of the next disk's header.
     Disk d;
     d.tracks[0] = track5(0, 0);
@@ -244,7 +267,7 @@ TEST_F(ReaderTest, TrackOffsetEqualToTheDiskSizeIsStillRead) {
     EXPECT_EQ(img->readSector(0, 7, 0, 1, 3, buf.data(), 1024), 4);
 }
 
-TEST_F(ReaderTest, DiskSizeOfTwoToTheThirtyFirstLeavesEveryTrackAbsent) {
+TEST_P(ReaderTest, DiskSizeOfTwoToTheThirtyFirstLeavesEveryTrackAbsent) {
     Disk d;
     d.tracks[0] = track5(0, 0);
     d.sizeField = 0x80000000U;
@@ -252,7 +275,7 @@ TEST_F(ReaderTest, DiskSizeOfTwoToTheThirtyFirstLeavesEveryTrackAbsent) {
     EXPECT_EQ(img->readSector(0, 0, 0, 1, 3, buf.data(), 1024), 0);
 }
 
-TEST_F(ReaderTest, WalkFindsTheFirstMatchWithinTrackTOnly) {
+TEST_P(ReaderTest, WalkFindsTheFirstMatchWithinTrackTOnly) {
     Disk d;
     d.tracks[0] = track5(0, 0);
     d.tracks[0][3] = fixture::sector(0, 0, 2, 3, 0xEE);        // a second R = 2, after the first
@@ -267,7 +290,7 @@ TEST_F(ReaderTest, WalkFindsTheFirstMatchWithinTrackTOnly) {
     EXPECT_EQ(img->readSector(0, 0, 1, 1, 3, buf.data(), 1024), 0);  // that ID lives on track 1
 }
 
-TEST_F(ReaderTest, SectorCountsEndTheWalk) {
+TEST_P(ReaderTest, SectorCountsEndTheWalk) {
     struct Case {
         const char* what;
         std::vector<std::optional<uint16_t>> counts;  // per record; nullopt keeps the track's count
@@ -292,7 +315,7 @@ TEST_F(ReaderTest, SectorCountsEndTheWalk) {
     }
 }
 
-TEST_F(ReaderTest, WalkRunsIntoTheNextTrackWhenCountsDisagree) {
+TEST_P(ReaderTest, WalkRunsIntoTheNextTrackWhenCountsDisagree) {
     Disk d;
     d.tracks[0] = track5(0, 0);
     for (auto& s : d.tracks[0]) s.count = 6;  // promises one record more than it holds
@@ -307,7 +330,7 @@ TEST_F(ReaderTest, WalkRunsIntoTheNextTrackWhenCountsDisagree) {
     EXPECT_EQ(img->readSector(0, 0, 1, 6, 3, buf.data(), 1024), 0);
 }
 
-TEST_F(ReaderTest, WalkStopsAfter65535Records) {
+TEST_P(ReaderTest, WalkStopsAfter65535Records) {
     // Counts that never equal i + 1 would let the walk run on forever.
     Disk d;
     auto& records = d.tracks[0];
@@ -326,7 +349,7 @@ TEST_F(ReaderTest, WalkStopsAfter65535Records) {
     EXPECT_EQ(img->readTrackIds(0, buf.data(), 4 * 10), 40);
 }
 
-TEST_F(ReaderTest, TruncatedImageEndsTheWalk) {
+TEST_P(ReaderTest, TruncatedImageEndsTheWalk) {
     Disk d;
     d.tracks[0] = track5(0, 0);
     for (auto& s : d.tracks[0]) s.count = 9;  // the walk would go on past the file's end
@@ -358,7 +381,7 @@ TEST_F(ReaderTest, TruncatedImageEndsTheWalk) {
     EXPECT_EQ(img->readTrackIds(0, buf.data(), 64), 12);
 }
 
-TEST_F(ReaderTest, RunsStepThroughTheSectorRangeAcrossTracks) {
+TEST_P(ReaderTest, RunsStepThroughTheSectorRangeAcrossTracks) {
     Disk d;
     for (int t = 0; t < 6; ++t)
         d.tracks[t] = track5(static_cast<uint8_t>(t >> 1), static_cast<uint8_t>(t & 1), static_cast<uint8_t>(0x10 * t));
@@ -387,7 +410,7 @@ TEST_F(ReaderTest, RunsStepThroughTheSectorRangeAcrossTracks) {
     EXPECT_EQ(img->readSectors(0, 0, 0, 3, 3, buf.data(), 5 * 1024), 3 * 1024);
 }
 
-TEST_F(ReaderTest, ShortSectorEndsARunUncounted) {
+TEST_P(ReaderTest, ShortSectorEndsARunUncounted) {
     Disk d;
     d.tracks[0] = track5(0, 0);
     d.tracks[0][2].data.resize(512);  // R = 3 holds only half its bytes
@@ -398,7 +421,7 @@ TEST_F(ReaderTest, ShortSectorEndsARunUncounted) {
     EXPECT_EQ(img->readSectors(0, 0, 0, 3, 3, buf.data(), 512), 512);
 }
 
-TEST_F(ReaderTest, ReadTrackIdsListsIdsInStoredOrder) {
+TEST_P(ReaderTest, ReadTrackIdsListsIdsInStoredOrder) {
     Disk d;
     d.tracks[0] = track5(0, 0);
     openDisk(d);
@@ -427,7 +450,7 @@ TEST_F(ReaderTest, ReadTrackIdsListsIdsInStoredOrder) {
     EXPECT_EQ(buf[22], 1);
 }
 
-TEST_F(ReaderTest, FieldsAreLittleEndian) {
+TEST_P(ReaderTest, FieldsAreLittleEndian) {
     Disk d;
     Sector big = fixture::sector(0, 0, 1, 6, 0x5A);  // 8192 bytes: data size 0x2000
     d.tracks[0] = {big, fixture::sector(0, 0, 2, 3, 0x33)};
@@ -439,7 +462,7 @@ TEST_F(ReaderTest, FieldsAreLittleEndian) {
     EXPECT_EQ(buf[0], 0x33);
 }
 
-TEST_F(ReaderTest, ReadsRealImagesWrittenByOtherTools) {
+TEST_P(ReaderTest, ReadsRealImagesWrittenByOtherTools) {
     const std::string data = testutil::hostPath(IMGPRY_TEST_DATA);
     const std::string hu = data + "/real-d88/HuBASIC_Format_2D.d88";
     const std::string cpm = data + "/real-d88/CPM_Format_2D_turboCPM_X1turbo.d88";

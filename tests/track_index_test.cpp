@@ -2,6 +2,7 @@
 // every read through DiskImage must deliver what walking the records from
 // the track's start, record by record, would deliver.
 #include <gtest/gtest.h>
+#include <imgpry/disk_image.h>
 
 #include <algorithm>
 #include <array>
@@ -11,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "disk_image.h"
 #include "image_builder.h"
 #include "test_util.h"
 
@@ -68,7 +68,7 @@ protected:
     }
 
     testutil::TempDir dir;
-    std::unique_ptr<DiskImage> img = std::make_unique<DiskImage>();
+    std::unique_ptr<imgpry::DiskImage> img = std::make_unique<imgpry::DiskImage>();
     Bytes bytes;
 };
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-DiskImage gImage;
+imgpry::DiskImage gImage;
 uint8_t dirBuffer[kDirBytes];
 char outName[kNameBufferSize];
 uint8_t fileBuffer[kFileBufferSize];

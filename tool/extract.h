@@ -6,10 +6,10 @@
 // first two sectors of track 1, and files stored as one run of sectors.
 #pragma once
 
+#include <imgpry/disk_image.h>
+
 #include <cstdint>
 #include <cstdio>
-
-#include "disk_image.h"
 
 inline constexpr int32_t kFirstSector = 1;
 inline constexpr int32_t kLastSector = 5;
@@ -22,7 +22,7 @@ inline constexpr int32_t kDirBytes = kDirEntries * kDirEntrySize;
 inline constexpr int32_t kNameBufferSize = 260;
 inline constexpr int32_t kFileBufferSize = 400 * 1024;
 
-extern DiskImage gImage;
+extern imgpry::DiskImage gImage;
 extern uint8_t dirBuffer[kDirBytes];
 extern char outName[kNameBufferSize];
 extern uint8_t fileBuffer[kFileBufferSize];

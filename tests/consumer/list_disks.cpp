@@ -1,10 +1,10 @@
 // Prints the number, name and media type of every disk in a container.
+#include <imgpry/disk_image.h>
+
 #include <cstdio>
 
-#include "disk_image.h"
-
 namespace {
-DiskImage image;  // large: static storage, not the stack
+imgpry::DiskImage image;  // large: static storage, not the stack
 }
 
 int main(int argc, char** argv) {

@@ -15,10 +15,13 @@
 // a small stack.
 #pragma once
 
+#include <imgpry/detail/image_file.h>
+#include <imgpry/detail/track_index.h>
+
+#include <cstddef>
 #include <cstdint>
 
-#include "image_file.h"
-#include "track_index.h"
+namespace imgpry {
 
 class DiskImage {
 public:
@@ -42,6 +45,16 @@ public:
     // Returns false when the file cannot be opened or read (a directory, for
     // instance); true otherwise, also when it holds no complete disk header.
     bool open(const char* path);
+#if defined(_WIN32)
+    // The same for a path in UTF-16, so that any file name Windows can hold
+    // opens, whatever the ANSI code page.
+    bool open(const wchar_t* path);
+#endif
+    // Reads the image from size bytes at data instead of a file, with the
+    // very same results. The caller keeps the bytes unchanged and alive until
+    // close, the next open or the reader's end; they are not copied. An
+    // image already open is closed first. Always true.
+    bool openMemory(const uint8_t* data, size_t size);
     // Closes the image; always true. The last selection's name, size and
     // track table stay readable, but every sector read fails until the next
     // open.
@@ -71,11 +84,14 @@ public:
     int32_t readTrackIds(int32_t t, uint8_t* out, int32_t len);
 
 private:
+    // Indexes the disks of the image just opened; false when it cannot be
+    // read at all.
+    bool scan();
     // File offset of track t's first record; -1 when the track is absent.
     int64_t trackStart(int32_t t) const;
     void forgetTrack() { trackIndex.drop(); }
 
-    ImageFile imageFile;
+    detail::ImageFile imageFile;
     int32_t numDisks = 0;
     int32_t firstSector = 1;
     int32_t lastSector = 16;
@@ -85,5 +101,7 @@ private:
     int32_t trackOffsets[kNumTracks] = {};
     int32_t mediaTypeCode = -1;
     char diskNameText[17] = {};
-    TrackIndex trackIndex;
+    detail::TrackIndex trackIndex;
 };
+
+}  // namespace imgpry

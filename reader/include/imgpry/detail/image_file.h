@@ -1,10 +1,17 @@
-// The image file, read through a window of its bytes: reads that fall in
-// the window are served from memory, so walking a track's records costs one
-// kernel read, not one per record. No memory is allocated.
+// Where the reader's bytes come from: an image file, read through a window
+// of its bytes, or a buffer in the caller's memory. Every read of the
+// reader goes through readAt, so both give the very same results.
+//
+// Reads that fall in the window are served from memory, so walking a
+// track's records costs one kernel read, not one per record. No memory is
+// allocated. Internal to the reader; its layout may change.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+namespace imgpry::detail {
 
 class ImageFile {
 public:
@@ -22,8 +29,15 @@ public:
 
     // Opens path for binary reading (no lock is taken); false on failure.
     bool open(const char* path);
+#if defined(_WIN32)
+    // The same for a path given as UTF-16, as Windows names files.
+    bool open(const wchar_t* path);
+#endif
+    // Reads from size bytes at data, which the caller keeps unchanged and
+    // alive until close.
+    void openMemory(const uint8_t* data, size_t size);
     void close();
-    bool isOpen() const { return file != nullptr; }
+    bool isOpen() const { return file != nullptr || memory != nullptr; }
 
     // Copies up to len bytes from offset on into dst; fewer at the end of the
     // file or on a read error. Returns the bytes copied.
@@ -49,7 +63,11 @@ private:
     // Reads len bytes at offset straight from the file.
     int32_t readFile(int64_t offset, uint8_t* dst, int32_t len);
 
+    bool adopt(FILE* opened);
+
     FILE* file = nullptr;
+    const uint8_t* memory = nullptr;  // the caller's bytes, when reading from memory
+    int64_t memorySize = 0;
     int64_t filePosition = -1;  // where the next fread starts; -1 when unknown
     int64_t windowStart = 0;
     int32_t windowLength = 0;
@@ -57,3 +75,5 @@ private:
     bool readError = false;
     uint8_t window[kWindowSize];  // only [0, windowLength) is ever read
 };
+
+}  // namespace imgpry::detail

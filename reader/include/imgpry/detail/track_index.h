@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+namespace imgpry::detail {
+
 class ImageFile;
 
 class TrackIndex {
@@ -61,3 +63,5 @@ private:
     uint16_t slots[kSlots];  // index into records, where taken
     Record records[kMaxRecords];
 };
+
+}  // namespace imgpry::detail
