@@ -136,12 +136,15 @@ int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_
     if (start < 0) return 0;
     // Stored IDs are bytes: any other value is never found.
     if (!isByte(c) || !isByte(h) || !isByte(r) || !isByte(n)) return 0;
-    if (!trackIndex.covers(start)) trackIndex.build(imageFile, start);
-    const detail::TrackIndex::Record* found = trackIndex.find(detail::TrackIndex::packId(
-        static_cast<uint32_t>(c), static_cast<uint32_t>(h), static_cast<uint32_t>(r), static_cast<uint32_t>(n)));
-    if (found == nullptr) return 0;
-    const int32_t len = found->dataSize < maxLen ? found->dataSize : maxLen;
-    return imageFile.readAt(found->dataOffset, out, len);
+    detail::RecordIndex::Found found{};
+    if (!recordIndex.find(imageFile, start,
+                          detail::RecordIndex::packId(static_cast<uint32_t>(c), static_cast<uint32_t>(h),
+                                                      static_cast<uint32_t>(r), static_cast<uint32_t>(n)),
+                          found)) {
+        return 0;
+    }
+    const int32_t len = found.dataSize < maxLen ? found.dataSize : maxLen;
+    return imageFile.readAt(found.dataOffset, out, len);
 }
 
 int32_t DiskImage::readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total) {

@@ -8,15 +8,16 @@
 // allocates memory, never throws and never logs: every operation reports
 // failure as false or as a byte count of 0.
 //
-// Sector reads are served from an index of the track's records, built by one
-// walk the first time a track is read, and the file is read through a window
-// of 128 KiB. Both are held in the object, which is therefore large (about
-// 1.4 MiB): give it static storage or allocate it, rather than putting it on
-// a small stack.
+// Sector reads are served from an index of the records that walks from the
+// selected disk's track starts reach, each record read once (see
+// detail/record_index.h), and the file is read through a window of 128 KiB.
+// Both are held in the object, which is therefore large (about 33 MiB, of
+// which only the part an image needs is ever touched): give it static
+// storage or allocate it, never put it on the stack.
 #pragma once
 
 #include <imgpry/detail/image_file.h>
-#include <imgpry/detail/track_index.h>
+#include <imgpry/detail/record_index.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -89,7 +90,7 @@ private:
     bool scan();
     // File offset of track t's first record; -1 when the track is absent.
     int64_t trackStart(int32_t t) const;
-    void forgetTrack() { trackIndex.drop(); }
+    void forgetTrack() { recordIndex.drop(); }
 
     detail::ImageFile imageFile;
     int32_t numDisks = 0;
@@ -101,7 +102,7 @@ private:
     int32_t trackOffsets[kNumTracks] = {};
     int32_t mediaTypeCode = -1;
     char diskNameText[17] = {};
-    detail::TrackIndex trackIndex;
+    detail::RecordIndex recordIndex;
 };
 
 }  // namespace imgpry

@@ -1,0 +1,116 @@
+// An index of the sector records that walks from a disk's track starts
+// reach, each record read and kept once.
+//
+// A search for a sector walks a chain of records from a track's start until
+// a record's count is 0, the header cannot be read whole, record i carries
+// the count i + 1, or 65,535 records were visited; the first record with the
+// wanted ID ends it early. The chain itself depends only on where it is
+// entered: each record's header gives the offset of the next, always further
+// on, so walks from different starts that reach one record go on through
+// the same records from there.
+//
+// The index keeps every record any walk reached, in segments: runs of
+// records in chain order, explored once, each ending where the chain ends
+// (end of the file, a count of 0), where it joins a record already kept
+// (a link), or where the walk that explored it stopped (open: a later walk
+// that goes further explores on from there). In a segment, record g is at
+// walk position j + (g - p) for a walk that entered it at g = p after j
+// records, so "record i has count i + 1" reads count(g) - g = j - p + 1: a
+// key of the record alone. Per segment the records are sorted by ID and by
+// that key, and a search is a binary search for the first match and the
+// first stop at or after p, segment by segment along the chain.
+//
+// Cost: each record is read once per disk and sorted twice; a search costs
+// O(log n) per segment it passes, and there are at most about three
+// segments per track start (starts, stops and joins bound them). Storage is
+// fixed: room for kCapacity records and kMaxSegments segments. When a new
+// segment might not fit, the index is emptied and the search starts again
+// from nothing, which always fits one walk: results stay exact, only the
+// speed falls back. Only the part in use is touched, so a small disk costs
+// a few kilobytes.
+#pragma once
+
+#include <cstdint>
+
+namespace imgpry::detail {
+
+class ImageFile;
+
+class RecordIndex {
+public:
+    static constexpr int32_t kMaxWalk = 65535;       // records one walk visits at most
+    static constexpr uint32_t kCapacity = 1U << 20;  // records kept at most
+    static constexpr uint32_t kMaxSegments = 1U << 16;
+
+    // The slots, records and sort orders are left uninitialized on purpose:
+    // each is read only once written.
+    // cppcheck-suppress uninitMemberVar
+    RecordIndex() noexcept = default;
+
+    static constexpr uint32_t packId(uint32_t c, uint32_t h, uint32_t r, uint32_t n) {
+        return c << 24U | h << 16U | r << 8U | n;
+    }
+
+    struct Found {
+        int64_t dataOffset;  // file offset of the record's data
+        int32_t dataSize;    // as its header gives it
+    };
+
+    // The record with ID id where the walk from file offset start stops, as
+    // walking the chain record by record would find it. False when the walk
+    // ends without one.
+    bool find(ImageFile& file, int64_t start, uint32_t id, Found& found);
+    // Forgets every record (another disk, another image).
+    void drop();
+
+private:
+    struct Record {
+        int64_t offset;  // of the header
+        uint32_t id;
+        uint16_t count;
+        uint16_t dataSize;
+    };
+    enum class End : uint8_t { kChainEnds, kLink, kOpen };
+    struct Segment {
+        uint32_t begin;  // records [begin, end)
+        uint32_t end;
+        uint32_t next;  // for kLink: the record the chain goes on with
+        End kind;
+    };
+    enum class Step : uint8_t { kRecord, kStop, kFull };
+
+    bool search(ImageFile& file, int64_t start, uint32_t id, Found& found, bool& full);
+    // Positions a walk at the record at offset: one kept already, or the
+    // first of a new segment explored from there for a walk that has
+    // visited `walked` records before it. kStop when the walk ends there.
+    Step enter(ImageFile& file, int64_t offset, int32_t walked, uint32_t& at);
+    uint32_t segmentOf(uint32_t g) const;
+    // First record in [from, segment end) with the ID, or with the key;
+    // UINT32_MAX when there is none.
+    uint32_t firstWithId(const Segment& s, uint32_t from, uint32_t id) const;
+    uint32_t firstWithKey(const Segment& s, uint32_t from, int64_t key) const;
+    int64_t keyOf(uint32_t g) const { return int64_t{records[g].count} - int64_t{g}; }
+
+    // Open addressing from a record's offset to its index + 1 (0: free).
+    // The table grows within its fixed storage as records are added.
+    static constexpr uint32_t kSlotBits = 21;
+    static constexpr uint32_t kFirstSlotBits = 12;
+    uint32_t slotOf(int64_t offset) const {
+        return static_cast<uint32_t>((static_cast<uint64_t>(offset) * 0x9E3779B97F4A7C15ULL) >> (64U - slotBits));
+    }
+    uint32_t lookup(int64_t offset) const;  // index, or UINT32_MAX
+    void insert(uint32_t g);
+    void grow();
+
+    uint32_t used = 0;
+    uint32_t segmentCount = 0;
+    uint32_t slotBits = kFirstSlotBits;
+    bool slotsClear = false;  // whether slots [0, 2^slotBits) are cleared for use
+    uint32_t slots[1U << kSlotBits];
+    Record records[kCapacity];
+    uint32_t byId[kCapacity];   // per segment: its records sorted by (id, index)
+    uint32_t byKey[kCapacity];  // per segment: its records sorted by (key, index)
+    Segment segments[kMaxSegments];
+};
+
+}  // namespace imgpry::detail

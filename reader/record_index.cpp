@@ -1,0 +1,182 @@
+#include <imgpry/detail/image_file.h>
+#include <imgpry/detail/record_index.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "sector_header.h"
+
+namespace imgpry::detail {
+
+namespace {
+constexpr uint32_t kNone = UINT32_MAX;
+}  // namespace
+
+void RecordIndex::drop() {
+    // Clear only the slots the last disk used.
+    if (slotsClear) std::memset(slots, 0, sizeof(uint32_t) << slotBits);
+    slotBits = kFirstSlotBits;
+    used = 0;
+    segmentCount = 0;
+}
+
+uint32_t RecordIndex::lookup(int64_t offset) const {
+    const uint32_t mask = (1U << slotBits) - 1;
+    for (uint32_t s = slotOf(offset);; s = (s + 1) & mask) {
+        if (slots[s] == 0) return kNone;
+        if (records[slots[s] - 1].offset == offset) return slots[s] - 1;
+    }
+}
+
+void RecordIndex::insert(uint32_t g) {
+    // At most half full, so probes stay short.
+    if (2 * (g + 1) > (1U << slotBits)) grow();
+    const uint32_t mask = (1U << slotBits) - 1;
+    uint32_t s = slotOf(records[g].offset);
+    while (slots[s] != 0) s = (s + 1) & mask;
+    slots[s] = g + 1;
+}
+
+void RecordIndex::grow() {
+    ++slotBits;
+    std::memset(slots, 0, sizeof(uint32_t) << slotBits);
+    const uint32_t mask = (1U << slotBits) - 1;
+    for (uint32_t g = 0; g < used; ++g) {
+        uint32_t s = slotOf(records[g].offset);
+        while (slots[s] != 0) s = (s + 1) & mask;
+        slots[s] = g + 1;
+    }
+}
+
+uint32_t RecordIndex::segmentOf(uint32_t g) const {
+    // Segments are made in order, so their begins increase.
+    const Segment* it = std::upper_bound(segments, segments + segmentCount, g,
+                                         [](uint32_t v, const Segment& s) { return v < s.begin; });
+    return static_cast<uint32_t>(it - segments) - 1;
+}
+
+uint32_t RecordIndex::firstWithId(const Segment& s, uint32_t from, uint32_t id) const {
+    const uint32_t* it = std::lower_bound(byId + s.begin, byId + s.end, from, [&](uint32_t a, uint32_t g) {
+        return records[a].id < id || (records[a].id == id && a < g);
+    });
+    return it != byId + s.end && records[*it].id == id ? *it : kNone;
+}
+
+uint32_t RecordIndex::firstWithKey(const Segment& s, uint32_t from, int64_t key) const {
+    const uint32_t* it = std::lower_bound(byKey + s.begin, byKey + s.end, from, [&](uint32_t a, uint32_t g) {
+        return keyOf(a) < key || (keyOf(a) == key && a < g);
+    });
+    return it != byKey + s.end && keyOf(*it) == key ? *it : kNone;
+}
+
+RecordIndex::Step RecordIndex::enter(ImageFile& file, int64_t offset, int32_t walked, uint32_t& at) {
+    at = lookup(offset);
+    if (at != kNone) return Step::kRecord;
+
+    // A common track (five 1 KiB sectors, or sixteen of 256 bytes) is read
+    // whole by one fill of the window, and its data is then read from it.
+    constexpr int32_t kTypicalTrack = 8 * 1024;
+    file.reach(offset, kTypicalTrack);
+    uint8_t header[SectorHeader::kSize];
+    if (file.readAt(offset, header, SectorHeader::kSize) < SectorHeader::kSize) return Step::kStop;
+    SectorHeader record = SectorHeader::decode(header);
+    if (record.count == 0) return Step::kStop;
+    // A new segment must have room for a whole walk.
+    if (used > kCapacity - static_cast<uint32_t>(kMaxWalk) || segmentCount == kMaxSegments) return Step::kFull;
+
+    Segment& seg = segments[segmentCount++];
+    seg.begin = used;
+    seg.kind = End::kOpen;
+    int64_t pos = offset;
+    for (int32_t k = walked;; ++k) {
+        const uint32_t g = used++;
+        records[g] = Record{pos, packId(record.c, record.h, record.r, record.n), static_cast<uint16_t>(record.count),
+                            record.dataSize};
+        insert(g);
+        // The walk that explores stops here; a later one may go on.
+        if (k == record.count - 1 || k == kMaxWalk - 1) break;
+        pos += SectorHeader::kSize + int64_t{record.dataSize};
+        const uint32_t known = lookup(pos);
+        if (known != kNone) {
+            seg.kind = End::kLink;
+            seg.next = known;
+            break;
+        }
+        if (file.readAt(pos, header, SectorHeader::kSize) < SectorHeader::kSize) {
+            seg.kind = End::kChainEnds;
+            break;
+        }
+        record = SectorHeader::decode(header);
+        if (record.count == 0) {
+            seg.kind = End::kChainEnds;
+            break;
+        }
+    }
+    seg.end = used;
+    for (uint32_t g = seg.begin; g < seg.end; ++g) byId[g] = byKey[g] = g;
+    std::sort(byId + seg.begin, byId + seg.end, [&](uint32_t a, uint32_t b) {
+        return records[a].id < records[b].id || (records[a].id == records[b].id && a < b);
+    });
+    std::sort(byKey + seg.begin, byKey + seg.end,
+              [&](uint32_t a, uint32_t b) { return keyOf(a) < keyOf(b) || (keyOf(a) == keyOf(b) && a < b); });
+    at = seg.begin;
+    return Step::kRecord;
+}
+
+bool RecordIndex::search(ImageFile& file, int64_t start, uint32_t id, Found& found, bool& full) {
+    uint32_t g = 0;
+    Step step = enter(file, start, 0, g);
+    int32_t walked = 0;  // records the walk visited before g
+    while (step == Step::kRecord) {
+        Segment& seg = segments[segmentOf(g)];
+        // The walk visits g, g + 1, ... up to the first of: the segment's last
+        // record, its 65,535th record, the record whose count ends it.
+        const int64_t capLast = int64_t{g} + (kMaxWalk - walked) - 1;
+        int64_t last = std::min<int64_t>(seg.end - 1, capLast);
+        bool ends = capLast <= int64_t{seg.end} - 1;
+        const uint32_t stop = firstWithKey(seg, g, int64_t{walked} - int64_t{g} + 1);
+        if (stop != kNone && stop <= last) {
+            last = stop;
+            ends = true;
+        }
+        const uint32_t match = firstWithId(seg, g, id);
+        if (match != kNone && match <= last) {
+            found = Found{records[match].offset + SectorHeader::kSize, records[match].dataSize};
+            return true;
+        }
+        if (ends) return false;
+        walked += static_cast<int32_t>(seg.end - g);
+        if (seg.kind == End::kChainEnds) return false;
+        if (seg.kind == End::kLink) {
+            g = seg.next;
+            continue;
+        }
+        const Record& tail = records[seg.end - 1];
+        step = enter(file, tail.offset + SectorHeader::kSize + tail.dataSize, walked, g);
+        // What follows this segment is the same for every walk: note it.
+        if (step == Step::kRecord) {
+            seg.kind = End::kLink;
+            seg.next = g;
+        } else if (step == Step::kStop) {
+            seg.kind = End::kChainEnds;
+        }
+    }
+    full = step == Step::kFull;
+    return false;
+}
+
+bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found) {
+    if (!slotsClear) {
+        std::memset(slots, 0, sizeof(uint32_t) << slotBits);
+        slotsClear = true;
+    }
+    bool full = false;
+    if (search(file, start, id, found, full)) return true;
+    if (!full) return false;
+    // Out of room: start again from nothing, where one walk always fits.
+    drop();
+    full = false;
+    return search(file, start, id, found, full);
+}
+
+}  // namespace imgpry::detail
