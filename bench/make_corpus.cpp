@@ -8,8 +8,16 @@
 //   walkref: the same file system as walk, laid out plainly, whose
 //         extraction is the reference for walk's;
 //   worst: walk, but track t starts at the chain's record t, so that no two
-//         tracks share a walk and every track a file enters costs a walk of
-//         65,535 records: the slowest disk the tool can be given.
+//         tracks share a walk and a literal walk costs 65,535 records for
+//         every sector;
+//   worstids: worst, with an ID of its own on every empty record, so that a
+//         per-walk index has 65,535 entries to hold;
+//   nested: 64 disks in one chain of 65,535 records: the header of disk
+//         k + 1 is the data of a record of the chain, disk k's size field
+//         reaches it, and disk k's 164 track starts are the 164 records
+//         after its header (10,496 starts into one chain); every disk lists
+//         the same 128 files as walk;
+//   worstids64: 64 copies of worstids back to back.
 // Contents are deterministic, so runs on different days compare.
 #include <cstdio>
 #include <cstring>
@@ -74,27 +82,89 @@ FileSystemDisk walkFileSystem() {
     return fs;
 }
 
-Bytes walkHeavy(bool distinctStarts) {
-    constexpr int kEmpty = 64715;
-    const FileSystemDisk fs = walkFileSystem();
-    // One chain: the empty records, then every track's real sectors.
-    Disk disk;
-    disk.name = "WALK";
-    auto& chain = disk.tracks[0];
-    chain.resize(kEmpty);
-    for (auto& s : chain) {
-        s.c = 0xFF;
-        s.h = 0xFF;
-        s.r = 0xFF;
-        s.n = 0xFF;
-        s.count = 65535;
-    }
+constexpr int kChainRecords = 65535;
+constexpr int kRealSectors = kTracks * 5;
+
+// An empty record of the chain; with an ID of its own when distinctIds, one
+// that no read of the tool asks for either way.
+fixture::Sector emptyRecord(int i, bool distinctIds) {
+    fixture::Sector s;
+    s.c = distinctIds ? static_cast<uint8_t>(i >> 8) : 0xFF;
+    s.h = distinctIds ? static_cast<uint8_t>(i) : 0xFF;
+    s.r = 0xFF;
+    s.n = 0xFE;
+    s.count = 65535;
+    return s;
+}
+
+void appendRealSectors(std::vector<fixture::Sector>& chain, const FileSystemDisk& fs) {
     for (int t = 0; t < kTracks; ++t) {
         for (fixture::Sector s : fs.tracks().at(t)) {
             s.count = 65535;
             chain.push_back(s);
         }
     }
+}
+
+Bytes nested() {
+    constexpr size_t kDisks = 64;
+    constexpr size_t kHeader = 0x2B0;
+    const FileSystemDisk fs = walkFileSystem();
+    // Disk 0's header, then the chain: for every disk 164 records (its
+    // track starts), and after them a record whose data is the next disk's
+    // header; then empty records and the real sectors.
+    Disk first;
+    first.name = "NEST 00";
+    auto& chain = first.tracks[0];
+    std::vector<size_t> startRecord(kDisks);  // chain index of each disk's track 0
+    std::vector<size_t> hostRecord(kDisks);   // chain index of the record holding disk k's header
+    for (size_t k = 0; k < kDisks; ++k) {
+        if (k > 0) {
+            hostRecord[k] = chain.size();
+            fixture::Sector host = emptyRecord(0, false);
+            host.data.assign(kHeader, 0);
+            chain.push_back(host);
+        }
+        startRecord[k] = chain.size();
+        for (int t = 0; t < kTracks; ++t) chain.push_back(emptyRecord(0, false));
+    }
+    while (static_cast<int>(chain.size()) < kChainRecords - kRealSectors) chain.push_back(emptyRecord(0, false));
+    appendRealSectors(chain, fs);
+    Bytes image = first.build();
+    // Offsets of the chain's records in the image.
+    std::vector<size_t> at;
+    for (size_t pos = fixture::trackOffset(image, 0); at.size() < chain.size();
+         pos += 16 + (image[pos + 14] | static_cast<size_t>(image[pos + 15]) << 8U)) {
+        at.push_back(pos);
+    }
+    std::vector<size_t> diskAt(kDisks, 0);
+    for (size_t k = 1; k < kDisks; ++k) diskAt[k] = at[hostRecord[k]] + 16;
+    for (size_t k = 0; k < kDisks; ++k) {
+        const size_t d = diskAt[k];
+        if (k > 0) {
+            char name[17];
+            std::snprintf(name, sizeof name, "NEST %02zu", k);
+            std::memcpy(image.data() + d, name, std::strlen(name));
+        }
+        const size_t next = k + 1 < kDisks ? diskAt[k + 1] : image.size();
+        fixture::patchLe32(image, d + 0x1C, static_cast<uint32_t>(next - d));
+        for (int t = 0; t < kTracks; ++t) {
+            const size_t track = at[startRecord[k] + static_cast<size_t>(t)];
+            fixture::patchLe32(image, d + 0x20 + 4 * static_cast<size_t>(t), static_cast<uint32_t>(track - d));
+        }
+    }
+    return image;
+}
+
+Bytes walkHeavy(bool distinctStarts, bool distinctIds = false) {
+    constexpr int kEmpty = kChainRecords - kRealSectors;
+    const FileSystemDisk fs = walkFileSystem();
+    // One chain: the empty records, then every track's real sectors.
+    Disk disk;
+    disk.name = "WALK";
+    auto& chain = disk.tracks[0];
+    for (int i = 0; i < kEmpty; ++i) chain.push_back(emptyRecord(i, distinctIds));
+    appendRealSectors(chain, fs);
     Bytes image = disk.build();
     const uint32_t start = fixture::trackOffset(image, 0);
     for (int t = 1; t < kTracks; ++t) {
@@ -115,10 +185,17 @@ int main(int argc, char** argv) {
         image = walkHeavy(false);
     } else if (kind == "worst") {
         image = walkHeavy(true);
+    } else if (kind == "worstids") {
+        image = walkHeavy(true, true);
+    } else if (kind == "nested") {
+        image = nested();
+    } else if (kind == "worstids64") {
+        const Bytes one = walkHeavy(true, true);
+        image = fixture::container(std::vector<Bytes>(64, one));
     } else if (kind == "walkref") {
         image = walkFileSystem().build();
     } else {
-        std::fputs("usage: make_corpus full|walk|walkref|worst OUTPUT\n", stderr);
+        std::fputs("usage: make_corpus full|walk|walkref|worst|worstids|nested|worstids64 OUTPUT\n", stderr);
         return 2;
     }
     if (!fixture::writeFile(argv[2], image)) {
