@@ -31,14 +31,4 @@ inline const std::filesystem::path& sandbox() {
     return dir;
 }
 
-// Writes the input as the image file and returns its path.
-inline std::string writeImage(const uint8_t* data, size_t size) {
-    std::string path = (sandbox() / "image.d88").string();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) std::abort();
-    if (size != 0 && std::fwrite(data, 1, size, f) != size) std::abort();
-    if (std::fclose(f) != 0) std::abort();
-    return path;
-}
-
 }  // namespace fuzzutil

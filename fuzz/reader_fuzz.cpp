@@ -1,17 +1,21 @@
-// Fuzzes the disk image reader: the input is an image file, read through
-// every operation, with tracks, sector IDs and sector ranges drawn from the
-// input's last bytes.
+// Fuzzes the disk image reader: the input is an image, read through every
+// operation, with tracks, sector IDs and sector ranges drawn from the
+// input's last bytes. Besides checking bounds, it compares every sector
+// read with a literal reading of the same bytes: the scan, the track lookup
+// and the walk over the records done plainly, record by record.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <imgpry/disk_image.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
 
 namespace {
 
 imgpry::DiskImage image;       // static, as the tool's reader is
 uint8_t out[400 * 1024 + 16];  // the largest run read below, plus a guard
+uint8_t want[400 * 1024 + 16];
 constexpr uint8_t kGuard = 0xA5;
 
 void checkGuard(int32_t limit) {
@@ -20,6 +24,98 @@ void checkGuard(int32_t limit) {
     }
 }
 
+// The image format read literally.
+class Literal {
+public:
+    Literal(const uint8_t* d, size_t n) : data(d), size(n) {}
+
+    // Disk offsets as the scan finds them: up to 64 whole headers, each at
+    // the previous one plus its size field, the last one where the next
+    // offset would pass 2^31 - 1.
+    int32_t scan() {
+        int32_t count = 0;
+        int64_t total = 0;
+        while (count < 64) {
+            if (total + 0x2B0 > static_cast<int64_t>(size)) break;
+            disks[count++] = total;
+            const int64_t next = total + le(total + 0x1C, 4);
+            if (next > INT32_MAX) break;
+            total = next;
+        }
+        return count;
+    }
+
+    void select(int32_t disk) { diskOffset = disks[disk]; }
+    void setSectorRange(int32_t f, int32_t l) {
+        first = f;
+        last = l;
+    }
+
+    int32_t readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* dst, int32_t maxLen) const {
+        if (t < 0 || t > 163 || maxLen < 0) return 0;
+        const auto diskSize = static_cast<int32_t>(static_cast<uint32_t>(le(diskOffset + 0x1C, 4)));
+        const auto off = static_cast<int32_t>(static_cast<uint32_t>(le(diskOffset + 0x20 + 4 * int64_t{t}, 4)));
+        if (off <= 0 || off > diskSize) return 0;
+        int64_t pos = diskOffset + off;
+        for (int32_t i = 0; i < 65535; ++i) {
+            if (pos + 16 > static_cast<int64_t>(size)) return 0;
+            const int64_t count = le(pos + 4, 2);
+            if (count == 0) return 0;
+            const int64_t dataSize = le(pos + 14, 2);
+            if (at(pos) == c && at(pos + 1) == h && at(pos + 2) == r && at(pos + 3) == n) {
+                const int64_t len = std::min<int64_t>(dataSize, maxLen);
+                const int64_t have =
+                    std::max<int64_t>(0, std::min<int64_t>(len, static_cast<int64_t>(size) - pos - 16));
+                std::memcpy(dst, data + pos + 16, static_cast<size_t>(have));
+                return static_cast<int32_t>(have);
+            }
+            pos += 16 + dataSize;
+            if (i == count - 1) return 0;
+        }
+        return 0;
+    }
+
+    int32_t readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* dst, int32_t total) const {
+        if (n < 0 || n > 23) return 0;
+        int32_t sum = 0;
+        int32_t chunk = 128 << n;
+        while (sum < total) {
+            chunk = std::min(chunk, total - sum);
+            if (readSector(t, c, h, r, n, dst, chunk) < chunk) return sum;
+            dst += chunk;
+            sum += chunk;
+            if (r == last) {
+                ++t;
+                if (h == 0) {
+                    h = 1;
+                } else {
+                    h = 0;
+                    ++c;
+                }
+                r = first;
+            } else {
+                ++r;
+            }
+        }
+        return sum;
+    }
+
+private:
+    int32_t at(int64_t p) const { return data[p]; }
+    int64_t le(int64_t p, int bytes) const {
+        int64_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i) v = v << 8 | data[p + i];
+        return v;
+    }
+
+    const uint8_t* data;
+    size_t size;
+    int64_t disks[64] = {};
+    int64_t diskOffset = 0;
+    int32_t first = 1;
+    int32_t last = 16;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -27,14 +123,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t steer = size < 64 ? size : 64;
     FuzzedDataProvider params(data + size - steer, steer);
     if (!image.openMemory(data, size - steer)) std::abort();
+    Literal literal(data, size - steer);
     const int32_t disks = image.diskCount();
-    if (disks < 0 || disks > imgpry::DiskImage::kMaxDisks) std::abort();
+    if (disks != literal.scan()) std::abort();
     if (image.selectDisk(disks)) std::abort();
 
     for (int32_t d = 0; d < disks && d < 4; ++d) {
-        if (!image.selectDisk(d)) continue;
-        image.setSectorRange(params.ConsumeIntegralInRange<int32_t>(-1, 20),
-                             params.ConsumeIntegralInRange<int32_t>(-1, 20));
+        if (!image.selectDisk(d)) std::abort();
+        literal.select(d);
+        const auto first = params.ConsumeIntegralInRange<int32_t>(-1, 20);
+        const auto last = params.ConsumeIntegralInRange<int32_t>(-1, 20);
+        image.setSectorRange(first, last);
+        literal.setSectorRange(first, last);
         for (int round = 0; round < 4; ++round) {
             const auto t = params.ConsumeIntegralInRange<int32_t>(-2, 165);
             const auto c = params.ConsumeIntegralInRange<int32_t>(-1, 256);
@@ -43,18 +143,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const auto n = params.ConsumeIntegralInRange<int32_t>(0, 8);
             const auto len = params.ConsumeIntegralInRange<int32_t>(0, 400 * 1024);
 
-            std::fill(out, out + sizeof out, kGuard);
-            const int32_t one = image.readSector(t, c, h, r, n, out, len % 4096);
-            if (one < 0 || one > len % 4096) std::abort();
-            checkGuard(len % 4096);
+            // Each read must deliver what the literal reading does, byte for
+            // byte, including what a short last sector left in the buffer.
+            const int32_t oneLen = len % 4096;
+            std::fill(out, out + oneLen + 16, kGuard);
+            std::fill(want, want + oneLen + 16, kGuard);
+            const int32_t one = image.readSector(t, c, h, r, n, out, oneLen);
+            if (one != literal.readSector(t, c, h, r, n, want, oneLen)) std::abort();
+            if (std::memcmp(out, want, static_cast<size_t>(oneLen) + 16) != 0) std::abort();
+            checkGuard(oneLen);
 
-            std::fill(out, out + sizeof out, kGuard);
+            std::fill(out, out + len + 16, kGuard);
+            std::fill(want, want + len + 16, kGuard);
             const int32_t run = image.readSectors(t, c, h, r, n, out, len);
-            if (run < 0 || run > len) std::abort();
+            if (run != literal.readSectors(t, c, h, r, n, want, len)) std::abort();
+            if (std::memcmp(out, want, static_cast<size_t>(len) + 16) != 0) std::abort();
             checkGuard(len);
 
             const int32_t idLen = 4 * (len % 300);
-            std::fill(out, out + sizeof out, kGuard);
+            std::fill(out, out + idLen + 16, kGuard);
             const int32_t ids = image.readTrackIds(t, out, idLen);
             if (ids < 0 || ids > idLen || ids % 4 != 0) std::abort();
             checkGuard(idLen);

@@ -70,9 +70,11 @@ bool DiskImage::scan() {
         const int64_t size = le32(header + kDiskSizeOffset);
         ++numDisks;
         // The next disk's offset must stay a signed 32-bit value.
-        if (total + size > INT32_MAX) break;
+        if (total + size > INT32_MAX) return true;
         total += size;
     }
+    // Stopped by the limit: is there a 65th disk that is not read?
+    moreDisks = numDisks == kMaxDisks && imageFile.readAt(total, header, kDiskHeaderSize) == kDiskHeaderSize;
     return true;
 }
 
@@ -80,6 +82,7 @@ bool DiskImage::close() {
     imageFile.close();
     forgetTrack();
     numDisks = 0;
+    moreDisks = false;
     mediaTypeCode = -1;
     return true;
 }
@@ -158,21 +161,25 @@ int32_t DiskImage::readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32
         out += chunk;
         sum += chunk;
         // A sector was found, so c, h, r and t are all small here and the
-        // steps below cannot overflow.
-        if (r == lastSector) {
-            ++t;
-            if (h == 0) {
-                h = 1;
-            } else {
-                h = 0;
-                ++c;
-            }
-            r = firstSector;
-        } else {
-            ++r;
-        }
+        // step cannot overflow.
+        stepSector(t, c, h, r);
     }
     return sum;
+}
+
+void DiskImage::stepSector(int32_t& t, int32_t& c, int32_t& h, int32_t& r) const {
+    if (r == lastSector) {
+        ++t;
+        if (h == 0) {
+            h = 1;
+        } else {
+            h = 0;
+            ++c;
+        }
+        r = firstSector;
+    } else {
+        ++r;
+    }
 }
 
 int32_t DiskImage::readTrackIds(int32_t t, uint8_t* out, int32_t len) {

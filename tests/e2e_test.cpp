@@ -74,16 +74,41 @@ TEST_F(EndToEnd, UnopenableImageReportsInShiftJis) {
     }
 }
 
-TEST_F(EndToEnd, ImagesWithoutOurFileSystemListNothing) {
+TEST_F(EndToEnd, ImagesWithoutOurFileSystemListNothingAndSayWhy) {
     const std::string data = testutil::hostPath(IMGPRY_TEST_DATA);
     const Bytes real = fixture::readFile(data + "/real-d88/HuBASIC_Format_2D.d88");
     const Bytes cpm = fixture::readFile(data + "/real-d88/CPM_Format_2D_turboCPM_X1turbo.d88");
-    for (const Bytes& image : {Bytes{}, Bytes(600, 0xFF), real, fixture::container({real, cpm})}) {
+    const std::string path = images.file("image.d88");
+    const std::string noDir = ": cannot read the directory: trk=01 sec=01 is missing\n";
+    const std::vector<std::pair<Bytes, std::string>> cases = {
+        {Bytes{}, "imgpry: no disk found in " + path + "\n"},
+        {Bytes(600, 0xFF), "imgpry: no disk found in " + path + "\n"},
+        {real, "imgpry: disk 1" + noDir},
+        {fixture::container({real, cpm}), "imgpry: disk 1" + noDir + "imgpry: disk 2" + noDir},
+    };
+    for (const auto& [image, err] : cases) {
         const ToolRun r = run(image);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, text(""));
-        EXPECT_EQ(r.err, text(""));
+        EXPECT_EQ(r.err, text(err));
         EXPECT_TRUE(r.files.empty());
+    }
+}
+
+TEST_F(EndToEnd, MoreThan64DisksAreReportedFirst) {
+    FileSystemDisk d(4, "D");
+    d.addFile("F", "", 2, 1, pattern(1024, 1));
+    const Bytes one = d.build();
+    std::string listing;
+    for (int i = 0; i < 64; ++i) listing += "F                1024  trk=02 sec=01 ... cutted.\n";
+    for (size_t disks : {64U, 65U}) {
+        SCOPED_TRACE(disks);
+        const ToolRun r = run(fixture::container(std::vector<Bytes>(disks, one)));
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, text(listing));
+        EXPECT_EQ(r.err, text(disks == 64 ? ""
+                                          : "imgpry: more than 64 disks in " + images.file("image.d88") +
+                                                "; only the first 64 are read\n"));
     }
 }
 
@@ -109,7 +134,7 @@ TEST_F(EndToEnd, ListsAndExtractsEveryDiskInOrder) {
 
     const ToolRun r = run(fixture::container({one.build(), blank.build(), two.build()}));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, text(""));
+    EXPECT_EQ(r.err, text("imgpry: cannot read HIGH: trk=fe sec=fd is missing\n"));
     EXPECT_EQ(r.out, text("GAME.BIN         5120  trk=04 sec=01 ... cutted.\n"
                           "ACROSS.DAT      12288  trk=07 sec=04 ... cutted.\n"
                           "EMPTY               0  trk=14 sec=01\n"
@@ -128,7 +153,7 @@ TEST_F(EndToEnd, ListsAndExtractsEveryDiskInOrder) {
     EXPECT_EQ(r.files.at("LAST"), Bytes(1024, 0));
 }
 
-TEST_F(EndToEnd, UnreadableDirectoryListsNothingForItsDisk) {
+TEST_F(EndToEnd, UnreadableDirectoryListsNothingForItsDiskAndIsReported) {
     FileSystemDisk withFiles(10, "FILES");
     withFiles.addFile("FIRST", "BIN", 2, 1, pattern(1024, 1));
     FileSystemDisk noTrack1(10, "NODIR");
@@ -144,7 +169,10 @@ TEST_F(EndToEnd, UnreadableDirectoryListsNothingForItsDisk) {
     // fresh run show up as entries.
     const ToolRun r = run(fixture::container({fresh.build(), withFiles.build(), noTrack1.build(), halfDir.build()}));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, text(""));
+    EXPECT_EQ(r.err, text("imgpry: disk 1: cannot read the directory: trk=01 sec=01 is missing\n"
+                          "imgpry: disk 3: cannot read the directory: trk=01 sec=01 is missing\n"
+                          "imgpry: disk 4: partly read the directory: 1024 of 2048 bytes, trk=01 sec=02 holds only "
+                          "1000 bytes\n"));
     EXPECT_EQ(r.out, text("FIRST.BIN        1024  trk=02 sec=01 ... cutted.\n"
                           "EARLY.BIN        1024  trk=02 sec=01 ... cutted.\n"));
     EXPECT_EQ(r.files.size(), 2U);
@@ -159,12 +187,31 @@ TEST_F(EndToEnd, PartlyReadableFileIsWrittenAtFullSizeWithZeros) {
     d.disk().tracks.at(6).at(1).data.resize(100);
     const ToolRun r = run(d.build());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, text(""));
+    EXPECT_EQ(r.err, text("imgpry: partly read PART.BIN: 2048 of 4096 bytes, trk=04 sec=03 is missing; the rest is "
+                          "zeros\n"
+                          "imgpry: partly read SHORT.BIN: 1024 of 3072 bytes, trk=06 sec=02 holds only 100 bytes; the "
+                          "rest is zeros\n"));
     EXPECT_EQ(r.out, text("BIG.BIN          4096  trk=02 sec=01 ... cutted.\n"
                           "PART.BIN         4096  trk=04 sec=01 ... cutted.\n"
                           "SHORT.BIN        3072  trk=06 sec=01 ... cutted.\n"));
     EXPECT_EQ(r.files.at("PART.BIN"), zeroedAfter(pattern(4096, 2), 2048));
     EXPECT_EQ(r.files.at("SHORT.BIN"), zeroedAfter(pattern(3072, 3), 1024));
+}
+
+TEST_F(EndToEnd, ATruncatedImageIsReportedWhereItEnds) {
+    FileSystemDisk d(10);
+    d.addFile("WHOLE", "BIN", 2, 1, pattern(1024, 1));
+    d.addFile("CUT", "BIN", 8, 4, pattern(4 * 1024, 2));  // R 4-5 of track 8, R 1-2 of track 9
+    Bytes image = d.build();
+    // Keep the header and 300 bytes of the data of track 9's first sector.
+    image.resize(fixture::trackOffset(image, 9) + 16 + 300);
+    const ToolRun r = run(image);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, text("WHOLE.BIN        1024  trk=02 sec=01 ... cutted.\n"
+                          "CUT.BIN          4096  trk=08 sec=04 ... cutted.\n"));
+    EXPECT_EQ(r.err, text("imgpry: partly read CUT.BIN: 2048 of 4096 bytes, trk=09 sec=01 holds only 300 bytes; the "
+                          "rest is zeros\n"));
+    EXPECT_EQ(r.files.at("CUT.BIN"), zeroedAfter(pattern(4096, 2), 2048));
 }
 
 TEST_F(EndToEnd, NothingReadableMeansNoFileAndNoMark) {
@@ -173,13 +220,17 @@ TEST_F(EndToEnd, NothingReadableMeansNoFileAndNoMark) {
     d.disk().tracks.erase(9);
     d.setEntry(1, dirEntry(0x00, "NOSECTOR", "", 2, 6, 1));
     d.setEntry(2, dirEntry(0x00, "SHORT1", "", 3, 1, 1));
-    d.disk().tracks.at(3).at(0).data.resize(1023);  // one byte short of the first chunk
+    d.disk().tracks.at(3).at(0).data.resize(1023);        // one byte short of the first chunk
+    d.setEntry(3, dirEntry(0x00, "EMPTY", "", 9, 1, 0));  // nothing to read: no line
     const ToolRun r = run(d.build());
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, text(""));
+    EXPECT_EQ(r.err, text("imgpry: cannot read NOTRACK: trk=09 sec=01 is missing\n"
+                          "imgpry: cannot read NOSECTOR: trk=02 sec=06 is missing\n"
+                          "imgpry: cannot read SHORT1: trk=03 sec=01 holds only 1023 bytes\n"));
     EXPECT_EQ(r.out, text("NOTRACK          1024  trk=09 sec=01\n"
                           "NOSECTOR         1024  trk=02 sec=06\n"
-                          "SHORT1           1024  trk=03 sec=01\n"));
+                          "SHORT1           1024  trk=03 sec=01\n"
+                          "EMPTY               0  trk=09 sec=01\n"));
     EXPECT_TRUE(r.files.empty());
 }
 
@@ -193,6 +244,7 @@ TEST_F(EndToEnd, FilesThatCannotBeWrittenAreReportedAndSkipped) {
     d.setEntry(4, dirEntry(0x00, "A/B", "", 2, 1, 1));
     d.setEntry(5, dirEntry(0x00, "..", "/", 2, 1, 1));
     d.setEntry(6, dirEntry(0x00, "OK", "", 2, 1, 1));
+    d.setEntry(7, dirEntry(0x00, "X/Y", "", 9, 5, 2));  // also partly read: the write failure alone is said
     const ToolRun r = run(d.build());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, text("ADIR             1024  trk=02 sec=01\n"
@@ -201,13 +253,15 @@ TEST_F(EndToEnd, FilesThatCannotBeWrittenAreReportedAndSkipped) {
                           ".                1024  trk=02 sec=01\n"
                           "A/B              1024  trk=02 sec=01\n"
                           ".../             1024  trk=02 sec=01\n"
-                          "OK               1024  trk=02 sec=01 ... cutted.\n"));
+                          "OK               1024  trk=02 sec=01 ... cutted.\n"
+                          "X/Y              2048  trk=09 sec=05\n"));
     EXPECT_EQ(r.err, text("imgpry: cannot write ADIR: " kDirectoryReason "\n"
                           "imgpry: cannot write : No such file or directory\n"
                           "imgpry: cannot write ..: unsafe file name\n"
                           "imgpry: cannot write .: unsafe file name\n"
                           "imgpry: cannot write A/B: unsafe file name\n"
-                          "imgpry: cannot write .../: unsafe file name\n"));
+                          "imgpry: cannot write .../: unsafe file name\n"
+                          "imgpry: cannot write X/Y: unsafe file name\n"));
     EXPECT_EQ(r.files.size(), 1U);
     EXPECT_TRUE(std::filesystem::is_directory(work.path() / "ADIR"));
     EXPECT_TRUE(std::filesystem::is_empty(work.path() / "ADIR"));
@@ -287,5 +341,66 @@ TEST_F(EndToEnd, SampleImageListsItsFiles) {
                           "PICTURE.PIC      3072  trk=03 sec=02 ... cutted.\n"));
     EXPECT_EQ(r.files.at("LONGRUN.DAT"), pattern(9 * 1024, 2));
 }
+
+#if !defined(_WIN32)
+// On a terminal, bytes of names that would drive it are shown as '?' in the
+// listing and in messages; on a pipe every byte is as it was; the files get
+// their exact names either way.
+TEST_F(EndToEnd, NamesCannotDriveATerminal) {
+    FileSystemDisk d(10);
+    d.addFile("E\x1b[2J", "", 2, 1, pattern(1024, 1));
+    d.addFile("C\rR", "", 2, 2, pattern(1024, 2));
+    d.addFile("B\aL\x7f", "", 2, 3, pattern(1024, 3));
+    d.addFile("\x83\x51\x81\x5b", "\x83\x80", 2, 4, pattern(1024, 4));  // Shift_JIS passes
+    d.setEntry(4, dirEntry(0x00, "P\x1bQ", "", 9, 5, 2));               // partly read: a message names it
+    const Bytes image = d.build();
+    const std::string path = images.file("image.d88");
+    ASSERT_TRUE(fixture::writeFile(path, image));
+    const std::string raw =
+        "E\x1b[2J            1024  trk=02 sec=01 ... cutted.\n"
+        "C\rR              1024  trk=02 sec=02 ... cutted.\n"
+        "B\aL\x7f             1024  trk=02 sec=03 ... cutted.\n"
+        "\x83\x51\x81\x5b.\x83\x80          1024  trk=02 sec=04 ... cutted.\n"
+        "P\x1bQ              2048  trk=09 sec=05 ... cutted.\n";
+    const std::string rawErr =
+        "imgpry: partly read P\x1bQ: 1024 of 2048 bytes, trk=0a sec=01 is missing; the rest is zeros\n";
+    auto shown = [](std::string s) {
+        for (char& c : s) {
+            if (c != '\n' && (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)) c = '?';
+        }
+        return s;
+    };
+    struct Case {
+        bool out, err;
+    };
+    for (const Case& c : {Case{true, true}, Case{true, false}, Case{false, true}}) {
+        SCOPED_TRACE(testing::Message() << "terminal out " << c.out << " err " << c.err);
+        testutil::TempDir dir;
+        bool ok = false;
+        const ToolRun r = testutil::runImgpryOnTerminal(dir.path(), {path}, c.out, c.err, ok);
+        if (!ok) GTEST_SKIP() << "no pseudo-terminal here";
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.out ? shown(raw) : raw);
+        EXPECT_EQ(r.err, c.err ? shown(rawErr) : rawErr);
+        ASSERT_EQ(r.files.size(), 5U);
+        EXPECT_EQ(r.files.count("C\rR"), 1U);
+        EXPECT_EQ(r.files.count("\x83\x51\x81\x5b.\x83\x80"), 1U);
+    }
+    const ToolRun piped = run(image);
+    EXPECT_EQ(piped.out, raw);
+    EXPECT_EQ(piped.err, rawErr);
+}
+
+// The Shift_JIS message is followed by one in words on a terminal only.
+TEST_F(EndToEnd, CannotOpenIsSaidInWordsOnATerminal) {
+    const std::string missing = images.file("missing.d88");
+    bool ok = false;
+    const ToolRun r = testutil::runImgpryOnTerminal(work.path(), {missing}, false, true, ok);
+    if (!ok) GTEST_SKIP() << "no pseudo-terminal here";
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, kOpenFailed + "imgpry: cannot open " + missing + ": No such file or directory\n");
+}
+#endif
 
 }  // namespace

@@ -111,8 +111,12 @@ TEST_P(ReaderTest, ScanCountsDisksByTheirSizeFields) {
         const char* what;
         Bytes image;
         int32_t count;
+        bool more;  // a whole header where the 65th disk would start
     };
     std::vector<Bytes> many(70, Disk{}.build());
+    std::vector<Bytes> exactly(64, Disk{}.build());
+    Bytes fragmentAfter64 = fixture::container(exactly);
+    fragmentAfter64.resize(fragmentAfter64.size() + 687, 0);
     Disk zero;
     zero.sizeField = 0;  // every slot finds the same header again
     Disk small = namedDisk("OUTER", 0);
@@ -124,19 +128,23 @@ TEST_P(ReaderTest, ScanCountsDisksByTheirSizeFields) {
     huge.sizeField = 0x80000000U;  // would carry the next offset past 2^31-1
     Bytes hugeThenMore = fixture::container({huge.build(), Disk{}.build()});
     std::vector<Case> cases = {
-        {"empty file", {}, 0},
-        {"shorter than a header", Bytes(687, 0), 0},
-        {"a bare header", Disk{}.build(), 1},
-        {"more than 64 disks", fixture::container(many), 64},
-        {"size field 0", zero.build(), 64},
-        {"size field inside the header", smallImage, 2},
-        {"size field of 2^31", hugeThenMore, 1},
+        {"empty file", {}, 0, false},
+        {"shorter than a header", Bytes(687, 0), 0, false},
+        {"a bare header", Disk{}.build(), 1, false},
+        {"more than 64 disks", fixture::container(many), 64, true},
+        {"exactly 64 disks and a fragment", fragmentAfter64, 64, false},
+        {"size field 0", zero.build(), 64, true},
+        {"size field inside the header", smallImage, 2, false},
+        {"size field of 2^31", hugeThenMore, 1, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(openBytes(c.image));
         EXPECT_EQ(img->diskCount(), c.count);
+        EXPECT_EQ(img->hasMoreDisks(), c.more);
     }
+    img->close();
+    EXPECT_FALSE(img->hasMoreDisks());
 }
 
 TEST_F(FileReaderTest, ScanStopsBeforeOffsetsPassTwoToTheThirtyFirst) {

@@ -63,3 +63,95 @@ inline ToolRun runImgpryIn(const std::filesystem::path& workDir, const std::vect
 }
 
 }  // namespace testutil
+
+#if !defined(_WIN32)
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace testutil {
+
+// Runs imgpry in workDir like runImgpryIn, but with standard output and/or
+// standard error on a pseudo-terminal of its own (raw, so bytes pass as
+// they are); the other stream goes to a file. Returns false in ok when no
+// pseudo-terminal could be had.
+inline ToolRun runImgpryOnTerminal(const std::filesystem::path& workDir, const std::vector<std::string>& args,
+                                   bool outTerminal, bool errTerminal, bool& ok) {
+    ToolRun run;
+    TempDir streams;
+    int master[2] = {-1, -1};
+    int slave[2] = {-1, -1};
+    const bool wanted[2] = {outTerminal, errTerminal};
+    ok = true;
+    for (int i = 0; i < 2; ++i) {
+        if (!wanted[i]) continue;
+        if (openpty(&master[i], &slave[i], nullptr, nullptr, nullptr) != 0) {
+            ok = false;
+            return run;
+        }
+        termios raw{};
+        tcgetattr(slave[i], &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave[i], TCSANOW, &raw);
+    }
+    std::string cmd = std::string(IMGPRY_RUNNER).empty() ? "" : std::string(IMGPRY_RUNNER) + " ";
+    cmd += quoted(IMGPRY_EXE);
+    for (const std::string& a : args) cmd += " " + quoted(a);
+    if (!outTerminal) cmd += " >" + quoted(streams.file("out"));
+    if (!errTerminal) cmd += " 2>" + quoted(streams.file("err"));
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(workDir.c_str()) != 0) _exit(127);
+        for (int i = 0; i < 2; ++i) {
+            if (wanted[i]) dup2(slave[i], i + 1);
+        }
+        execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (wanted[i]) close(slave[i]);
+    }
+    // Read both terminals until the program is gone (EIO once no one holds
+    // the other end).
+    std::string got[2];
+    int open = (outTerminal ? 1 : 0) + (errTerminal ? 1 : 0);
+    while (open > 0) {
+        pollfd fds[2];
+        nfds_t n = 0;
+        int which[2];
+        for (int i = 0; i < 2; ++i) {
+            if (master[i] >= 0) {
+                fds[n] = pollfd{master[i], POLLIN, 0};
+                which[n++] = i;
+            }
+        }
+        if (poll(fds, n, 10000) <= 0) break;
+        for (nfds_t k = 0; k < n; ++k) {
+            if (fds[k].revents == 0) continue;
+            char buf[4096];
+            const ssize_t r = read(fds[k].fd, buf, sizeof buf);
+            if (r > 0) {
+                got[which[k]].append(buf, static_cast<size_t>(r));
+            } else {
+                close(fds[k].fd);
+                master[which[k]] = -1;
+                --open;
+            }
+        }
+    }
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = outTerminal ? got[0] : asText(fixture::readFile(streams.file("out")));
+    run.err = errTerminal ? got[1] : asText(fixture::readFile(streams.file("err")));
+    for (const auto& entry : std::filesystem::directory_iterator(workDir)) {
+        if (entry.is_regular_file())
+            run.files[entry.path().filename().string()] = fixture::readFile(entry.path().string());
+    }
+    return run;
+}
+
+}  // namespace testutil
+#endif

@@ -60,6 +60,30 @@ TEST(UnsafeNames, RefusesNamesThatLeaveTheDirectory) {
     }
 }
 
+TEST(ShowName, ControlBytesAreQuestionMarksOnATerminalOnly) {
+    struct Case {
+        std::string name, onTerminal;
+    };
+    const std::vector<Case> cases = {
+        {"README.TXT", "README.TXT"},
+        {"\x1b[2J\x1b[H", "?[2J?[H"},
+        {"A\rB\nC\tD", "A?B?C?D"},
+        {std::string("\x01\x1f\x20\x7e\x7f", 5), "?? ~?"},
+        {"\x83\x51\x81\x5b\x80\xa0\xff", "\x83\x51\x81\x5b\x80\xa0\xff"},  // Shift_JIS and 8-bit bytes pass
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char shown[kNameBufferSize];
+        EXPECT_EQ(std::string(showName(c.name.c_str(), true, shown, sizeof shown)), c.onTerminal);
+        EXPECT_EQ(std::string(showName(c.name.c_str(), false, shown, sizeof shown)), c.name);
+    }
+    char small[4];
+    EXPECT_STREQ(showName("AB\x1b"
+                          "CD",
+                          true, small, sizeof small),
+                 "AB?");  // cut to fit, still terminated
+}
+
 TEST(ExtractFile, RefusesRunsLargerThanItsBuffer) {
     ASSERT_TRUE(gImage.open(testutil::hostPath(IMGPRY_SAMPLE).c_str()));
     ASSERT_TRUE(gImage.selectDisk(0));

@@ -23,27 +23,11 @@ constexpr char kOpenFailed[] =
 
 char failureText[128];
 const char* failure = nullptr;
+int32_t readBytes = 0;
 
 void setFailure(const char* reason) {
     (void)std::snprintf(failureText, sizeof failureText, "%s", reason);
     failure = failureText;
-}
-
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9, in any case, alone or
-// followed by an extension: Windows opens a device for these, not a file.
-bool isWindowsDeviceName(const char* name) {
-    size_t stem = 0;
-    while (name[stem] != '\0' && name[stem] != '.') ++stem;
-    char u[5] = {};
-    if (stem < 3 || stem > 4) return false;
-    for (size_t i = 0; i < stem; ++i) u[i] = upper(name[i]);
-    if (stem == 3) {
-        return std::strcmp(u, "CON") == 0 || std::strcmp(u, "PRN") == 0 || std::strcmp(u, "AUX") == 0 ||
-               std::strcmp(u, "NUL") == 0;
-    }
-    return (std::strncmp(u, "COM", 3) == 0 || std::strncmp(u, "LPT", 3) == 0) && u[3] >= '1' && u[3] <= '9';
 }
 
 // The system's word for errno value err; some failures leave errno unset.
@@ -84,22 +68,17 @@ int32_t formatListing(char* line, const char* name, int32_t size, int32_t track,
     return k;
 }
 
-bool isUnsafeName(const char* name, NameRules rules) {
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return true;
-    if (std::strchr(name, '/') != nullptr) return true;
-    if (rules == NameRules::kWindows) {
-        return std::strchr(name, '\\') != nullptr || std::strchr(name, ':') != nullptr || isWindowsDeviceName(name);
-    }
-    return false;
-}
-
 const char* extractFailure() { return failure; }
+
+int32_t extractedBytes() { return readBytes; }
 
 bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size) {
     failure = nullptr;
+    readBytes = 0;
     if (skip < 0 || size < 0 || skip > kFileBufferSize - size) return false;
     const int32_t want = skip + size;
     const int32_t got = gImage.readSectors(t, c, h, r, n, fileBuffer, want);
+    readBytes = got;
     if (got == 0) return false;
     // What could not be read is written as zeros, never as what an earlier
     // file left in the buffer.
@@ -136,24 +115,92 @@ bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, i
     return true;
 }
 
+namespace {
+
+// Says which sector ended a run from (t, c, h, r) that delivered got
+// bytes: the sector the run had stepped to, and whether it is missing or
+// holds less than a whole sector.
+void describeStop(char* where, size_t size, int32_t got, int32_t t, int32_t c, int32_t h, int32_t r) {
+    for (int32_t k = got / kSectorBytes; k > 0; --k) gImage.stepSector(t, c, h, r);
+    uint8_t probe[kSectorBytes];
+    const int32_t held = gImage.readSector(t, c, h, r, kSizeCode, probe, kSectorBytes);
+    const auto tt = static_cast<unsigned>(t);
+    const auto ss = static_cast<unsigned>(r);
+    if (held == 0) {
+        (void)std::snprintf(where, size, "trk=%02x sec=%02x is missing", tt, ss);
+    } else {
+        (void)std::snprintf(where, size, "trk=%02x sec=%02x holds only %d bytes", tt, ss, static_cast<int>(held));
+    }
+}
+
+// A line on standard error, after everything listed so far, so that it
+// never lands inside a listing line.
+void report(const char* line) {
+    (void)std::fflush(stdout);
+    (void)std::fputs(line, stderr);
+}
+
 // The listing and the messages go to the standard streams unchecked: a
 // console that cannot be written to leaves nobody to tell.
+int finishRun(bool opened, int openErrno, const char* shownPath) {
+    if (!opened) {
+        (void)std::fputs(kOpenFailed, stderr);
+        // The Shift_JIS line is garbage on most terminals: say it in words
+        // there too. A pipe or a file gets the one line as it always has.
+        if (isTerminal(stderr))
+            (void)std::fprintf(stderr, "imgpry: cannot open %s: %s\n", shownPath, reasonOf(openErrno));
+        return 1;
+    }
+    return listImage(shownPath);
+}
+
+}  // namespace
+
 int runImgpry(int argc, char** argv) {
     if (argc != 2) {
         (void)std::fputs("Usage: imgpry image\n", stderr);
         return 1;
     }
-    if (!gImage.open(argv[1])) {
-        (void)std::fputs(kOpenFailed, stderr);
-        return 1;
-    }
+    errno = 0;
+    const bool opened = gImage.open(argv[1]);
+    return finishRun(opened, errno, argv[1]);
+}
+
+int listImage(const char* shownPath) {
+    const bool outTerminal = isTerminal(stdout);
+    const bool errTerminal = isTerminal(stderr);
+    char line[kNameBufferSize + 256];
+    char where[64];
+    char shown[kNameBufferSize];
 
     const int32_t count = gImage.diskCount();
+    if (count == 0) {
+        (void)std::snprintf(line, sizeof line, "imgpry: no disk found in %s\n", shownPath);
+        report(line);
+    }
+    if (gImage.hasMoreDisks()) {
+        (void)std::snprintf(line, sizeof line, "imgpry: more than %d disks in %s; only the first %d are read\n",
+                            static_cast<int>(imgpry::DiskImage::kMaxDisks), shownPath,
+                            static_cast<int>(imgpry::DiskImage::kMaxDisks));
+        report(line);
+    }
     for (int32_t i = 0; i < count; ++i) {
         gImage.selectDisk(i);
         gImage.setSectorRange(kFirstSector, kLastSector);
         // Only entries that the read delivered in whole belong to this disk.
         const int32_t got = gImage.readSectors(kDirTrack, 0, 1, kFirstSector, kSizeCode, dirBuffer, kDirBytes);
+        if (got < kDirBytes) {
+            describeStop(where, sizeof where, got, kDirTrack, 0, 1, kFirstSector);
+            if (got == 0) {
+                (void)std::snprintf(line, sizeof line, "imgpry: disk %d: cannot read the directory: %s\n",
+                                    static_cast<int>(i + 1), where);
+            } else {
+                (void)std::snprintf(line, sizeof line,
+                                    "imgpry: disk %d: partly read the directory: %d of %d bytes, %s\n",
+                                    static_cast<int>(i + 1), static_cast<int>(got), static_cast<int>(kDirBytes), where);
+            }
+            report(line);
+        }
         const int32_t entries = got / kDirEntrySize;
         for (int32_t j = 0; j < entries; ++j) {
             const uint8_t* e = dirBuffer + static_cast<std::ptrdiff_t>(kDirEntrySize) * j;
@@ -163,15 +210,28 @@ int runImgpry(int argc, char** argv) {
             const int32_t track = e[12];
             const int32_t sector = e[13];
             const int32_t size = e[14] * kSectorBytes;
-            char line[kListingLength];
-            const int32_t length = formatListing(line, outName, size, track, sector);
-            (void)std::fwrite(line, 1, static_cast<size_t>(length), stdout);
-            extractFile(outName, track, track >> 1, track & 1, sector, kSizeCode, 0, size);
+            char listing[kListingLength];
+            const int32_t length =
+                formatListing(listing, showName(outName, outTerminal, shown, sizeof shown), size, track, sector);
+            (void)std::fwrite(listing, 1, static_cast<size_t>(length), stdout);
+            const bool written = extractFile(outName, track, track >> 1, track & 1, sector, kSizeCode, 0, size);
             (void)std::fputs("\n", stdout);
+
+            const int32_t read = extractedBytes();
+            const char* name = showName(outName, errTerminal, shown, sizeof shown);
             if (const char* reason = extractFailure()) {
-                // Keep the message out of the listing line.
-                (void)std::fflush(stdout);
-                (void)std::fprintf(stderr, "imgpry: cannot write %s: %s\n", outName, reason);
+                (void)std::snprintf(line, sizeof line, "imgpry: cannot write %s: %s\n", name, reason);
+                report(line);
+            } else if (size > 0 && read == 0) {
+                describeStop(where, sizeof where, 0, track, track >> 1, track & 1, sector);
+                (void)std::snprintf(line, sizeof line, "imgpry: cannot read %s: %s\n", name, where);
+                report(line);
+            } else if (written && read < size) {
+                describeStop(where, sizeof where, read, track, track >> 1, track & 1, sector);
+                (void)std::snprintf(line, sizeof line,
+                                    "imgpry: partly read %s: %d of %d bytes, %s; the rest is zeros\n", name,
+                                    static_cast<int>(read), static_cast<int>(size), where);
+                report(line);
             }
         }
     }

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "names.h"
+
 inline constexpr int32_t kFirstSector = 1;
 inline constexpr int32_t kLastSector = 5;
 inline constexpr int32_t kSizeCode = 3;  // 1024-byte sectors
@@ -41,19 +43,6 @@ void formatEntryName(const uint8_t* entry);
 inline constexpr int32_t kListingLength = 12 + 1 + 8 + 2 + 6 + 7;
 int32_t formatListing(char* line, const char* name, int32_t size, int32_t track, int32_t sector);
 
-// Which names extractFile refuses to write, so that a name from a disk only
-// ever makes a file in the current directory: on every system ".", ".."
-// and names holding "/"; on Windows also names holding "\\" or ":" and the
-// device names (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, alone
-// or with an extension).
-enum class NameRules { kPosix, kWindows };
-#if defined(_WIN32)
-inline constexpr NameRules kHostNameRules = NameRules::kWindows;
-#else
-inline constexpr NameRules kHostNameRules = NameRules::kPosix;
-#endif
-bool isUnsafeName(const char* name, NameRules rules);
-
 // Why the last extractFile call could not write its file, or null when it
 // wrote it (or read nothing, so there was nothing to write).
 const char* extractFailure();
@@ -65,6 +54,19 @@ const char* extractFailure();
 // then says why); true when the file was written and " ... cutted." printed.
 bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size);
 
+// The bytes the last extractFile call read (skip included): 0 when nothing
+// could be read, less than skip + size when only a part could.
+int32_t extractedBytes();
+
 // The whole tool: command line, disk walk, listing and extraction. Returns
 // the exit status.
 int runImgpry(int argc, char** argv);
+#if defined(_WIN32)
+// The same with the arguments as Windows holds them, in UTF-16: the image is
+// opened under its exact name, whatever the ANSI code page can show.
+int runImgpryWide(int argc, wchar_t** argv);
+#endif
+
+// Lists and extracts every disk of the image open in gImage; shownPath is
+// how messages name the image. Returns the exit status (0).
+int listImage(const char* shownPath);

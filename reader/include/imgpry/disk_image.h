@@ -61,6 +61,9 @@ public:
     // open.
     bool close();
     int32_t diskCount() const { return numDisks; }
+    // True when the scan stopped at its limit of 64 disks and a whole disk
+    // header follows the 64th: the image holds disks that are not read.
+    bool hasMoreDisks() const { return moreDisks; }
     // Loads the header of disk index (0-based, in file order). On failure the
     // previous selection is dropped (unless no image is open at all).
     bool selectDisk(int32_t index);
@@ -80,6 +83,11 @@ public:
     // whole chunks: a sector that is missing or shorter than its chunk ends
     // the run.
     int32_t readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total);
+    // The step readSectors takes from one sector to the next: R + 1, or
+    // after the last sector of the range the next track (head 0 to head 1 of
+    // the same cylinder, head 1 to head 0 of the next), from the range's
+    // first sector. Callers use it to name the sector a run stopped at.
+    void stepSector(int32_t& t, int32_t& c, int32_t& h, int32_t& r) const;
     // Stores the IDs of track t's records, in stored order, as 4-byte
     // entries C, H, R, N; at most len bytes. Returns the bytes stored.
     int32_t readTrackIds(int32_t t, uint8_t* out, int32_t len);
@@ -102,6 +110,7 @@ private:
     int32_t trackOffsets[kNumTracks] = {};
     int32_t mediaTypeCode = -1;
     char diskNameText[17] = {};
+    bool moreDisks = false;
     detail::RecordIndex recordIndex;
 };
 
