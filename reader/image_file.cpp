@@ -21,7 +21,8 @@ void ImageFile::openMemory(const uint8_t* data, size_t size) {
     // An empty buffer is still an open (empty) image.
     static const uint8_t kNothing = 0;
     memory = data != nullptr ? data : &kNothing;
-    memorySize = data != nullptr && size <= static_cast<uint64_t>(INT64_MAX) ? static_cast<int64_t>(size) : 0;
+    const uint64_t length = data != nullptr ? size : 0;
+    memorySize = length > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(length);
     readError = false;
 }
 

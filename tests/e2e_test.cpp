@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -327,6 +328,31 @@ TEST_F(EndToEnd, AFullDiskIsReportedAndTheRunGoesOn) {
                           "AFTER            1024  trk=03 sec=01 ... cutted.\n"));
     EXPECT_EQ(r.err, text("imgpry: cannot write FULL: No space left on device\n"));
     EXPECT_EQ(r.files.at("AFTER"), pattern(1024, 2));
+}
+
+// Images often carry Japanese names; on Windows they must open whatever the
+// ANSI code page can hold.
+TEST_F(EndToEnd, AnImageUnderAJapaneseNameReadsAsUnderAnAsciiName) {
+    FileSystemDisk d(10, "JP");
+    d.addFile("GAME", "BIN", 2, 1, pattern(3 * 1024, 9));
+    const Bytes image = d.build();
+    const std::filesystem::path ascii = images.path() / "game.d88";
+    const std::filesystem::path japanese = images.path() / std::filesystem::path(u8"\u30B2\u30FC\u30E0.d88");
+    for (const std::filesystem::path& p : {ascii, japanese}) {
+        std::ofstream f(p, std::ios::binary);
+        f.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        ASSERT_TRUE(f.good());
+    }
+    const std::u8string name = japanese.u8string();
+    const ToolRun a = runArgs({ascii.string()});
+    testutil::TempDir other;
+    const ToolRun j = testutil::runImgpryIn(other.path(), {std::string(name.begin(), name.end())});
+    EXPECT_EQ(a.status, 0);
+    EXPECT_EQ(a.out, text("GAME.BIN         3072  trk=02 sec=01 ... cutted.\n"));
+    EXPECT_EQ(j.status, 0);
+    EXPECT_EQ(j.out, a.out);
+    EXPECT_EQ(j.err, a.err);
+    EXPECT_EQ(j.files, a.files);
 }
 
 TEST_F(EndToEnd, SampleImageListsItsFiles) {

@@ -10,7 +10,9 @@
 #include "image_builder.h"
 #include "test_util.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -44,7 +46,16 @@ inline ToolRun runImgpryIn(const std::filesystem::path& workDir, const std::vect
 
     const std::filesystem::path before = std::filesystem::current_path();
     std::filesystem::current_path(workDir);
+#if defined(_WIN32)
+    // Through the wide call, so that arguments in UTF-8 reach the program
+    // whole, whatever the ANSI code page holds.
+    std::wstring wide(cmd.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, cmd.data(), static_cast<int>(cmd.size()),
+                                                        wide.data(), static_cast<int>(wide.size()))));
+    const int raw = _wsystem(wide.c_str());
+#else
     const int raw = std::system(cmd.c_str());
+#endif
     std::filesystem::current_path(before);
 
     ToolRun run;

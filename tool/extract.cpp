@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstring>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 imgpry::DiskImage gImage;
 uint8_t dirBuffer[kDirBytes];
 char outName[kNameBufferSize];
@@ -165,6 +169,27 @@ int runImgpry(int argc, char** argv) {
     const bool opened = gImage.open(argv[1]);
     return finishRun(opened, errno, argv[1]);
 }
+
+#if defined(_WIN32)
+int runImgpryWide(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        (void)std::fputs("Usage: imgpry image\n", stderr);
+        return 1;
+    }
+    errno = 0;
+    const bool opened = gImage.open(argv[1]);
+    const int openErrno = errno;
+    // Messages name the image as the console can show it: in its output code
+    // page when standard error is a console, in the ANSI code page
+    // otherwise; what the code page lacks becomes '?'.
+    static char shownPath[4 * 32768];
+    const UINT codePage = isTerminal(stderr) ? GetConsoleOutputCP() : CP_ACP;
+    if (WideCharToMultiByte(codePage, 0, argv[1], -1, shownPath, sizeof shownPath, nullptr, nullptr) == 0) {
+        (void)std::snprintf(shownPath, sizeof shownPath, "the image");
+    }
+    return finishRun(opened, openErrno, shownPath);
+}
+#endif
 
 int listImage(const char* shownPath) {
     const bool outTerminal = isTerminal(stdout);

@@ -46,6 +46,7 @@ public:
     // Returns false when the file cannot be opened or read (a directory, for
     // instance); true otherwise, also when it holds no complete disk header.
     bool open(const char* path);
+    bool open(std::nullptr_t) { return close(); }
 #if defined(_WIN32)
     // The same for a path in UTF-16, so that any file name Windows can hold
     // opens, whatever the ANSI code page.
