@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "sector_header.h"
 
@@ -56,15 +57,16 @@ uint32_t RecordIndex::segmentOf(uint32_t g) const {
 }
 
 uint32_t RecordIndex::firstWithId(const Segment& s, uint32_t from, uint32_t id) const {
+    // Sorted by (ID, index): the first entry at or after (id, from).
     const uint32_t* it = std::lower_bound(byId + s.begin, byId + s.end, from, [&](uint32_t a, uint32_t g) {
-        return records[a].id < id || (records[a].id == id && a < g);
+        return std::pair{records[a].id, a} < std::pair{id, g};
     });
     return it != byId + s.end && records[*it].id == id ? *it : kNone;
 }
 
 uint32_t RecordIndex::firstWithKey(const Segment& s, uint32_t from, int64_t key) const {
     const uint32_t* it = std::lower_bound(byKey + s.begin, byKey + s.end, from, [&](uint32_t a, uint32_t g) {
-        return keyOf(a) < key || (keyOf(a) == key && a < g);
+        return std::pair{keyOf(a), a} < std::pair{key, g};
     });
     return it != byKey + s.end && keyOf(*it) == key ? *it : kNone;
 }
@@ -115,12 +117,33 @@ RecordIndex::Step RecordIndex::enter(ImageFile& file, int64_t offset, int32_t wa
     seg.end = used;
     for (uint32_t g = seg.begin; g < seg.end; ++g) byId[g] = byKey[g] = g;
     std::sort(byId + seg.begin, byId + seg.end, [&](uint32_t a, uint32_t b) {
-        return records[a].id < records[b].id || (records[a].id == records[b].id && a < b);
+        return std::pair{records[a].id, a} < std::pair{records[b].id, b};
     });
-    std::sort(byKey + seg.begin, byKey + seg.end,
-              [&](uint32_t a, uint32_t b) { return keyOf(a) < keyOf(b) || (keyOf(a) == keyOf(b) && a < b); });
+    std::sort(byKey + seg.begin, byKey + seg.end, [&](uint32_t a, uint32_t b) {
+        return std::pair{keyOf(a), a} < std::pair{keyOf(b), b};
+    });
     at = seg.begin;
     return Step::kRecord;
+}
+
+RecordIndex::InSegment RecordIndex::walkSegment(const Segment& seg, uint32_t g, int32_t walked, uint32_t id,
+                                                uint32_t& match) const {
+    // The walk visits g, g + 1, ... up to the first of: the segment's last
+    // record, its 65,535th record, the record whose count ends it.
+    const int64_t capLast = int64_t{g} + (kMaxWalk - walked) - 1;
+    const int64_t segmentLast = int64_t{seg.end} - 1;
+    int64_t last = std::min(segmentLast, capLast);
+    bool ends = capLast <= segmentLast;
+    // Record m ends the walk when count(m) == (walked + m - g) + 1.
+    const int64_t stopKey = static_cast<int64_t>(walked) - static_cast<int64_t>(g) + 1;
+    const uint32_t stop = firstWithKey(seg, g, stopKey);
+    if (stop != kNone && stop <= last) {
+        last = stop;
+        ends = true;
+    }
+    match = firstWithId(seg, g, id);
+    if (match != kNone && match <= last) return InSegment::kFound;
+    return ends ? InSegment::kEnds : InSegment::kPasses;
 }
 
 bool RecordIndex::search(ImageFile& file, int64_t start, uint32_t id, Found& found, bool& full) {
@@ -129,22 +152,13 @@ bool RecordIndex::search(ImageFile& file, int64_t start, uint32_t id, Found& fou
     int32_t walked = 0;  // records the walk visited before g
     while (step == Step::kRecord) {
         Segment& seg = segments[segmentOf(g)];
-        // The walk visits g, g + 1, ... up to the first of: the segment's last
-        // record, its 65,535th record, the record whose count ends it.
-        const int64_t capLast = int64_t{g} + (kMaxWalk - walked) - 1;
-        int64_t last = std::min<int64_t>(seg.end - 1, capLast);
-        bool ends = capLast <= int64_t{seg.end} - 1;
-        const uint32_t stop = firstWithKey(seg, g, int64_t{walked} - int64_t{g} + 1);
-        if (stop != kNone && stop <= last) {
-            last = stop;
-            ends = true;
-        }
-        const uint32_t match = firstWithId(seg, g, id);
-        if (match != kNone && match <= last) {
+        uint32_t match = kNone;
+        const InSegment there = walkSegment(seg, g, walked, id, match);
+        if (there == InSegment::kFound) {
             found = Found{records[match].offset + SectorHeader::kSize, records[match].dataSize};
             return true;
         }
-        if (ends) return false;
+        if (there == InSegment::kEnds) return false;
         walked += static_cast<int32_t>(seg.end - g);
         if (seg.kind == End::kChainEnds) return false;
         if (seg.kind == End::kLink) {

@@ -80,6 +80,10 @@ private:
     enum class Step : uint8_t { kRecord, kStop, kFull };
 
     bool search(ImageFile& file, int64_t start, uint32_t id, Found& found, bool& full);
+    // What a walk that reached record g of seg after `walked` records does
+    // in seg: finds the ID (match), ends there, or passes its end.
+    enum class InSegment : uint8_t { kFound, kEnds, kPasses };
+    InSegment walkSegment(const Segment& seg, uint32_t g, int32_t walked, uint32_t id, uint32_t& match) const;
     // Positions a walk at the record at offset: one kept already, or the
     // first of a new segment explored from there for a walk that has
     // visited `walked` records before it. kStop when the walk ends there.
