@@ -11,7 +11,7 @@
 // Sector reads are served from an index of the records that walks from the
 // selected disk's track starts reach, each record read once (see
 // detail/record_index.h), and the file is read through a window of 128 KiB.
-// Both are held in the object, which is therefore large (about 33 MiB, of
+// Both are held in the object, which is therefore large (about 32 MiB, of
 // which only the part an image needs is ever touched): give it static
 // storage or allocate it, never put it on the stack.
 #pragma once

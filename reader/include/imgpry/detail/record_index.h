@@ -21,8 +21,10 @@
 // first stop at or after p, segment by segment along the chain.
 //
 // Cost: each record is read once per disk and sorted twice; a search costs
-// O(log n) per segment it passes, and there are at most about three
-// segments per track start (starts, stops and joins bound them). Storage is
+// O(log n) per segment it passes. A segment begins only at a track start or
+// right after the record where the walk from one stopped, and the walk from
+// a start stops at one place whatever the ID, so a disk has at most two
+// segments per track start. Storage is
 // fixed: room for kCapacity records and kMaxSegments segments. When a new
 // segment might not fit, the index is emptied and the search starts again
 // from nothing, which always fits one walk: results stay exact, only the
@@ -40,7 +42,7 @@ class RecordIndex {
 public:
     static constexpr int32_t kMaxWalk = 65535;       // records one walk visits at most
     static constexpr uint32_t kCapacity = 1U << 20;  // records kept at most
-    static constexpr uint32_t kMaxSegments = 1U << 16;
+    static constexpr uint32_t kMaxSegments = 1024;   // more than the 2 × 164 a disk can have
 
     // The slots, records and sort orders are left uninitialized on purpose:
     // each is read only once written.
