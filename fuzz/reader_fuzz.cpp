@@ -51,12 +51,29 @@ public:
         last = l;
     }
 
-    int32_t readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* dst, int32_t maxLen) const {
-        if (t < 0 || t > 163 || maxLen < 0) return 0;
+    // File offset of track t's first record, or -1 when the track is absent.
+    int64_t trackStart(int32_t t) const {
+        if (t < 0 || t > 163) return -1;
         const auto diskSize = static_cast<int32_t>(static_cast<uint32_t>(le(diskOffset + 0x1C, 4)));
         const auto off = static_cast<int32_t>(static_cast<uint32_t>(le(diskOffset + 0x20 + 4 * int64_t{t}, 4)));
-        if (off <= 0 || off > diskSize) return 0;
-        int64_t pos = diskOffset + off;
+        if (off <= 0 || off > diskSize) return -1;
+        return diskOffset + off;
+    }
+
+    // The ID of the k-th record of the chain from start, following data
+    // sizes alone; false when the chain leaves the bytes first.
+    bool idAt(int64_t start, int32_t k, int32_t id[4]) const {
+        int64_t pos = start;
+        for (int32_t i = 0; i < k && pos + 16 <= static_cast<int64_t>(size); ++i) pos += 16 + le(pos + 14, 2);
+        if (pos < 0 || pos + 16 > static_cast<int64_t>(size)) return false;
+        for (int i = 0; i < 4; ++i) id[i] = at(pos + i);
+        return true;
+    }
+
+    int32_t readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* dst, int32_t maxLen) const {
+        if (maxLen < 0) return 0;
+        int64_t pos = trackStart(t);
+        if (pos < 0) return 0;
         for (int32_t i = 0; i < 65535; ++i) {
             if (pos + 16 > static_cast<int64_t>(size)) return 0;
             const int64_t count = le(pos + 4, 2);
@@ -119,8 +136,8 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // The last 64 bytes (or fewer) steer the reads; the rest is the image.
-    const size_t steer = size < 64 ? size : 64;
+    // The last 128 bytes (or fewer) steer the reads; the rest is the image.
+    const size_t steer = size < 128 ? size : 128;
     FuzzedDataProvider params(data + size - steer, steer);
     if (!image.openMemory(data, size - steer)) std::abort();
     Literal literal(data, size - steer);
@@ -165,6 +182,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int32_t ids = image.readTrackIds(t, out, idLen);
             if (ids < 0 || ids > idLen || ids % 4 != 0) std::abort();
             checkGuard(idLen);
+        }
+    }
+    // Reads of IDs that the chains hold, from the tracks there are, many on
+    // the same tracks and in any order: where walks stop, join and run on,
+    // a search must still find what the literal walk finds.
+    for (int32_t d = 0; d < disks && d < 4; ++d) {
+        if (!image.selectDisk(d)) std::abort();
+        literal.select(d);
+        int32_t present[164];
+        int32_t count = 0;
+        for (int32_t t = 0; t < 164; ++t) {
+            if (literal.trackStart(t) >= 0) present[count++] = t;
+        }
+        if (count == 0) continue;
+        for (int read = 0; read < 12; ++read) {
+            const int32_t t = present[params.ConsumeIntegral<uint8_t>() % count];
+            const int32_t from = present[params.ConsumeIntegral<uint8_t>() % count];
+            int32_t id[4];
+            if (!literal.idAt(literal.trackStart(from), params.ConsumeIntegral<uint8_t>() % 24, id)) continue;
+            std::fill(out, out + 1024 + 16, kGuard);
+            std::fill(want, want + 1024 + 16, kGuard);
+            if (image.readSector(t, id[0], id[1], id[2], id[3], out, 1024) !=
+                literal.readSector(t, id[0], id[1], id[2], id[3], want, 1024)) {
+                std::abort();
+            }
+            if (std::memcmp(out, want, 1024 + 16) != 0) std::abort();
         }
     }
     image.close();
