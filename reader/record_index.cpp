@@ -30,23 +30,21 @@ uint32_t RecordIndex::lookup(int64_t offset) const {
 }
 
 void RecordIndex::insert(uint32_t g) {
-    // At most half full, so probes stay short.
-    if (2 * (g + 1) > (1U << slotBits)) grow();
+    // At most half full, so probes stay short: past that, double the table
+    // and place every record again.
+    if (2 * (g + 1) > (1U << slotBits)) {
+        ++slotBits;
+        std::memset(slots, 0, sizeof(uint32_t) << slotBits);
+        for (uint32_t k = 0; k < g; ++k) place(k);
+    }
+    place(g);
+}
+
+void RecordIndex::place(uint32_t g) {
     const uint32_t mask = (1U << slotBits) - 1;
     uint32_t s = slotOf(records[g].offset);
     while (slots[s] != 0) s = (s + 1) & mask;
     slots[s] = g + 1;
-}
-
-void RecordIndex::grow() {
-    ++slotBits;
-    std::memset(slots, 0, sizeof(uint32_t) << slotBits);
-    const uint32_t mask = (1U << slotBits) - 1;
-    for (uint32_t g = 0; g < used; ++g) {
-        uint32_t s = slotOf(records[g].offset);
-        while (slots[s] != 0) s = (s + 1) & mask;
-        slots[s] = g + 1;
-    }
 }
 
 uint32_t RecordIndex::segmentOf(uint32_t g) const {

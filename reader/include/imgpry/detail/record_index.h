@@ -24,12 +24,11 @@
 // O(log n) per segment it passes. A segment begins only at a track start or
 // right after the record where the walk from one stopped, and the walk from
 // a start stops at one place whatever the ID, so a disk has at most two
-// segments per track start. Storage is
-// fixed: room for kCapacity records and kMaxSegments segments. When a new
-// segment might not fit, the index is emptied and the search starts again
-// from nothing, which always fits one walk: results stay exact, only the
-// speed falls back. Only the part in use is touched, so a small disk costs
-// a few kilobytes.
+// segments per track start. Storage is fixed: room for kCapacity records
+// and kMaxSegments segments. When a new segment might not fit, the index is
+// emptied and the search starts again from nothing, which always fits one
+// walk: results stay exact, only the speed falls back. Only the part in use
+// is touched, so a small disk costs a few kilobytes.
 #pragma once
 
 #include <cstdint>
@@ -105,8 +104,8 @@ private:
         return static_cast<uint32_t>((static_cast<uint64_t>(offset) * 0x9E3779B97F4A7C15ULL) >> (64U - slotBits));
     }
     uint32_t lookup(int64_t offset) const;  // index, or UINT32_MAX
-    void insert(uint32_t g);
-    void grow();
+    void insert(uint32_t g);                // growing the table when needed
+    void place(uint32_t g);                 // into the table as it is
 
     uint32_t used = 0;
     uint32_t segmentCount = 0;
