@@ -139,9 +139,17 @@ void describeStop(char* where, size_t size, int32_t got, int32_t t, int32_t c, i
 
 // A line on standard error, after everything listed so far, so that it
 // never lands inside a listing line.
-void report(const char* line) {
+template <typename... Args>
+void report(const char* format, Args... args) {
     (void)std::fflush(stdout);
-    (void)std::fputs(line, stderr);
+    (void)std::fprintf(stderr, format, args...);
+}
+
+// Exactly one argument, or the usage line.
+bool argumentsFit(int argc) {
+    if (argc == 2) return true;
+    (void)std::fputs("Usage: imgpry image\n", stderr);
+    return false;
 }
 
 // The listing and the messages go to the standard streams unchecked: a
@@ -161,10 +169,7 @@ int finishRun(bool opened, int openErrno, const char* shownPath) {
 }  // namespace
 
 int runImgpry(int argc, char** argv) {
-    if (argc != 2) {
-        (void)std::fputs("Usage: imgpry image\n", stderr);
-        return 1;
-    }
+    if (!argumentsFit(argc)) return 1;
     errno = 0;
     const bool opened = gImage.open(argv[1]);
     return finishRun(opened, errno, argv[1]);
@@ -172,10 +177,7 @@ int runImgpry(int argc, char** argv) {
 
 #if defined(_WIN32)
 int runImgpryWide(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        (void)std::fputs("Usage: imgpry image\n", stderr);
-        return 1;
-    }
+    if (!argumentsFit(argc)) return 1;
     errno = 0;
     const bool opened = gImage.open(argv[1]);
     const int openErrno = errno;
@@ -194,20 +196,14 @@ int runImgpryWide(int argc, wchar_t** argv) {
 int listImage(const char* shownPath) {
     const bool outTerminal = isTerminal(stdout);
     const bool errTerminal = isTerminal(stderr);
-    char line[kNameBufferSize + 256];
     char where[64];
     char shown[kNameBufferSize];
 
     const int32_t count = gImage.diskCount();
-    if (count == 0) {
-        (void)std::snprintf(line, sizeof line, "imgpry: no disk found in %s\n", shownPath);
-        report(line);
-    }
+    if (count == 0) report("imgpry: no disk found in %s\n", shownPath);
     if (gImage.hasMoreDisks()) {
-        (void)std::snprintf(line, sizeof line, "imgpry: more than %d disks in %s; only the first %d are read\n",
-                            static_cast<int>(imgpry::DiskImage::kMaxDisks), shownPath,
-                            static_cast<int>(imgpry::DiskImage::kMaxDisks));
-        report(line);
+        const int limit = imgpry::DiskImage::kMaxDisks;
+        report("imgpry: more than %d disks in %s; only the first %d are read\n", limit, shownPath, limit);
     }
     for (int32_t i = 0; i < count; ++i) {
         gImage.selectDisk(i);
@@ -217,14 +213,11 @@ int listImage(const char* shownPath) {
         if (got < kDirBytes) {
             describeStop(where, sizeof where, got, kDirTrack, 0, 1, kFirstSector);
             if (got == 0) {
-                (void)std::snprintf(line, sizeof line, "imgpry: disk %d: cannot read the directory: %s\n",
-                                    static_cast<int>(i + 1), where);
+                report("imgpry: disk %d: cannot read the directory: %s\n", static_cast<int>(i + 1), where);
             } else {
-                (void)std::snprintf(line, sizeof line,
-                                    "imgpry: disk %d: partly read the directory: %d of %d bytes, %s\n",
-                                    static_cast<int>(i + 1), static_cast<int>(got), static_cast<int>(kDirBytes), where);
+                report("imgpry: disk %d: partly read the directory: %d of %d bytes, %s\n", static_cast<int>(i + 1),
+                       static_cast<int>(got), static_cast<int>(kDirBytes), where);
             }
-            report(line);
         }
         const int32_t entries = got / kDirEntrySize;
         for (int32_t j = 0; j < entries; ++j) {
@@ -245,18 +238,14 @@ int listImage(const char* shownPath) {
             const int32_t read = extractedBytes();
             const char* name = showName(outName, errTerminal, shown, sizeof shown);
             if (const char* reason = extractFailure()) {
-                (void)std::snprintf(line, sizeof line, "imgpry: cannot write %s: %s\n", name, reason);
-                report(line);
+                report("imgpry: cannot write %s: %s\n", name, reason);
             } else if (size > 0 && read == 0) {
                 describeStop(where, sizeof where, 0, track, track >> 1, track & 1, sector);
-                (void)std::snprintf(line, sizeof line, "imgpry: cannot read %s: %s\n", name, where);
-                report(line);
+                report("imgpry: cannot read %s: %s\n", name, where);
             } else if (written && read < size) {
                 describeStop(where, sizeof where, read, track, track >> 1, track & 1, sector);
-                (void)std::snprintf(line, sizeof line,
-                                    "imgpry: partly read %s: %d of %d bytes, %s; the rest is zeros\n", name,
-                                    static_cast<int>(read), static_cast<int>(size), where);
-                report(line);
+                report("imgpry: partly read %s: %d of %d bytes, %s; the rest is zeros\n", name, static_cast<int>(read),
+                       static_cast<int>(size), where);
             }
         }
     }
