@@ -29,14 +29,30 @@ inline std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
 inline std::string asText(const fixture::Bytes& b) { return std::string(b.begin(), b.end()); }
 
+// The command line that starts imgpry (through the emulator, where the
+// tests need one) with the given arguments.
+inline std::string toolCommand(const std::vector<std::string>& args) {
+    std::string cmd = std::string(IMGPRY_RUNNER).empty() ? "" : std::string(IMGPRY_RUNNER) + " ";
+    cmd += quoted(hostPath(IMGPRY_EXE));
+    for (const std::string& a : args) cmd += " " + quoted(a);
+    return cmd;
+}
+
+// Every regular file in dir, by name.
+inline std::map<std::string, fixture::Bytes> filesIn(const std::filesystem::path& dir) {
+    std::map<std::string, fixture::Bytes> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.is_regular_file()) files[entry.path().filename().string()] = fixture::readFile(entry.path().string());
+    }
+    return files;
+}
+
 // Runs imgpry with the given arguments in workDir (which should be empty,
 // or hold what the test put there) and reads back its standard streams and
 // every regular file in workDir.
 inline ToolRun runImgpryIn(const std::filesystem::path& workDir, const std::vector<std::string>& args) {
     TempDir streams;
-    std::string cmd = std::string(IMGPRY_RUNNER).empty() ? "" : std::string(IMGPRY_RUNNER) + " ";
-    cmd += quoted(hostPath(IMGPRY_EXE));
-    for (const std::string& a : args) cmd += " " + quoted(a);
+    std::string cmd = toolCommand(args);
     cmd += " >" + quoted(streams.file("out")) + " 2>" + quoted(streams.file("err"));
 #if defined(_WIN32)
     // cmd.exe drops the first and the last quote of a command line that
@@ -66,10 +82,7 @@ inline ToolRun runImgpryIn(const std::filesystem::path& workDir, const std::vect
 #endif
     run.out = asText(fixture::readFile(streams.file("out")));
     run.err = asText(fixture::readFile(streams.file("err")));
-    for (const auto& entry : std::filesystem::directory_iterator(workDir)) {
-        if (entry.is_regular_file())
-            run.files[entry.path().filename().string()] = fixture::readFile(entry.path().string());
-    }
+    run.files = filesIn(workDir);
     return run;
 }
 
@@ -106,9 +119,7 @@ inline ToolRun runImgpryOnTerminal(const std::filesystem::path& workDir, const s
         cfmakeraw(&raw);
         tcsetattr(slave[i], TCSANOW, &raw);
     }
-    std::string cmd = std::string(IMGPRY_RUNNER).empty() ? "" : std::string(IMGPRY_RUNNER) + " ";
-    cmd += quoted(IMGPRY_EXE);
-    for (const std::string& a : args) cmd += " " + quoted(a);
+    std::string cmd = toolCommand(args);
     if (!outTerminal) cmd += " >" + quoted(streams.file("out"));
     if (!errTerminal) cmd += " 2>" + quoted(streams.file("err"));
 
@@ -157,10 +168,7 @@ inline ToolRun runImgpryOnTerminal(const std::filesystem::path& workDir, const s
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     run.out = outTerminal ? got[0] : asText(fixture::readFile(streams.file("out")));
     run.err = errTerminal ? got[1] : asText(fixture::readFile(streams.file("err")));
-    for (const auto& entry : std::filesystem::directory_iterator(workDir)) {
-        if (entry.is_regular_file())
-            run.files[entry.path().filename().string()] = fixture::readFile(entry.path().string());
-    }
+    run.files = filesIn(workDir);
     return run;
 }
 
