@@ -13,6 +13,7 @@ namespace {
 
 constexpr int32_t kNameOffset = 0x00;
 constexpr int32_t kNameLength = 16;
+constexpr int32_t kWriteProtectOffset = 0x1A;
 constexpr int32_t kMediaTypeOffset = 0x1B;
 constexpr int32_t kDiskSizeOffset = 0x1C;
 constexpr int32_t kTrackTableOffset = 0x20;
@@ -55,16 +56,21 @@ bool DiskImage::openMemory(const uint8_t* data, size_t size) {
 bool DiskImage::scan() {
     uint8_t header[kDiskHeaderSize];
     int64_t total = 0;
+    scanErrno = 0;
+    scanErrorAt = -1;
+    imageFile.clearError();
     while (numDisks < kMaxDisks) {
         diskOffsets[numDisks] = static_cast<int32_t>(total);
         if (imageFile.readAt(total, header, kDiskHeaderSize) < kDiskHeaderSize) {
             // A read error before anything was read means the path is no
             // readable file at all: on some systems a directory opens for
             // reading and fails only here.
-            if (imageFile.failed() && numDisks == 0) {
+            if (imageFile.failed() && numDisks == 0 && imageFile.lastErrorOffset() == 0) {
                 close();
                 return false;
             }
+            scanErrno = imageFile.lastError();
+            scanErrorAt = imageFile.lastErrorOffset();
             break;
         }
         const int64_t size = le32(header + kDiskSizeOffset);
@@ -75,6 +81,11 @@ bool DiskImage::scan() {
     }
     // Stopped by the limit: is there a 65th disk that is not read?
     moreDisks = numDisks == kMaxDisks && imageFile.readAt(total, header, kDiskHeaderSize) == kDiskHeaderSize;
+    if (numDisks == kMaxDisks && !moreDisks && imageFile.lastError() != 0) {
+        scanErrno = imageFile.lastError();
+        scanErrorAt = imageFile.lastErrorOffset();
+    }
+    imageFile.dropWindow();
     return true;
 }
 
@@ -84,15 +95,25 @@ bool DiskImage::close() {
     numDisks = 0;
     moreDisks = false;
     mediaTypeCode = -1;
+    writeProtectCode = -1;
+    scanErrno = 0;
+    scanErrorAt = -1;
+    lastReadErrno = 0;
     return true;
 }
 
+int64_t DiskImage::diskOffsetOf(int32_t index) const {
+    return index >= 0 && index < numDisks ? int64_t{diskOffsets[index]} : -1;
+}
+
 bool DiskImage::selectDisk(int32_t index) {
+    lastReadErrno = 0;
     if (!imageFile.isOpen()) return false;
 
     forgetTrack();
     diskOffset = -1;
     mediaTypeCode = -1;
+    writeProtectCode = -1;
     diskSize = 0;
     diskNameText[0] = '\0';
     if (index < 0 || index >= numDisks) return false;
@@ -101,7 +122,10 @@ bool DiskImage::selectDisk(int32_t index) {
     // left in the window.
     imageFile.dropWindow();
     uint8_t header[kDiskHeaderSize];
-    if (imageFile.readAt(diskOffsets[index], header, kDiskHeaderSize) < kDiskHeaderSize) return false;
+    beginRead();
+    const bool whole = imageFile.readAt(diskOffsets[index], header, kDiskHeaderSize) == kDiskHeaderSize;
+    endRead();
+    if (!whole) return false;
 
     diskOffset = diskOffsets[index];
     for (int32_t t = 0; t < kNumTracks; ++t) {
@@ -109,6 +133,7 @@ bool DiskImage::selectDisk(int32_t index) {
         trackOffsets[t] = asInt32(le32(header + entry));
     }
     mediaTypeCode = header[kMediaTypeOffset];
+    writeProtectCode = header[kWriteProtectOffset];
     diskSize = asInt32(le32(header + kDiskSizeOffset));
     int32_t k = 0;
     for (; k < kNameLength && header[kNameOffset + k] != 0; ++k) {
@@ -133,21 +158,52 @@ int64_t DiskImage::trackStart(int32_t t) const {
     return int64_t{diskOffset} + off;
 }
 
+int64_t DiskImage::trackOffset(int32_t t) const {
+    const int64_t start = trackStart(t);
+    return start < 0 ? -1 : start - diskOffset;
+}
+
+void DiskImage::endRead() {
+    lastReadErrno = imageFile.lastError();
+    if (lastReadErrno != 0) {
+        forgetTrack();
+        imageFile.dropWindow();
+    }
+}
+
 int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t maxLen) {
+    SectorRecord ignored;
+    return readSector(t, c, h, r, n, out, maxLen, ignored);
+}
+
+int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t maxLen,
+                              SectorRecord& record) {
+    lastReadErrno = 0;
     if (maxLen < 0) return 0;
     const int64_t start = trackStart(t);
     if (start < 0) return 0;
     // Stored IDs are bytes: any other value is never found.
     if (!isByte(c) || !isByte(h) || !isByte(r) || !isByte(n)) return 0;
+    beginRead();
     detail::RecordIndex::Found found{};
-    if (!recordIndex.find(imageFile, start,
-                          detail::RecordIndex::packId(static_cast<uint32_t>(c), static_cast<uint32_t>(h),
-                                                      static_cast<uint32_t>(r), static_cast<uint32_t>(n)),
-                          found)) {
-        return 0;
+    int32_t got = 0;
+    if (recordIndex.find(imageFile, start,
+                         detail::RecordIndex::packId(static_cast<uint32_t>(c), static_cast<uint32_t>(h),
+                                                     static_cast<uint32_t>(r), static_cast<uint32_t>(n)),
+                         found)) {
+        // The header was read whole when the record was indexed, so it is
+        // there to be read again.
+        uint8_t header[kSectorHeaderSize];
+        if (imageFile.readAt(found.dataOffset - kSectorHeaderSize, header, kSectorHeaderSize) == kSectorHeaderSize) {
+            const SectorHeader h16 = SectorHeader::decode(header);
+            record = SectorRecord{h16.c,       h16.h,       h16.r,      h16.n,       static_cast<uint16_t>(h16.count),
+                                  h16.density, h16.deleted, h16.status, h16.dataSize};
+        }
+        const int32_t len = found.dataSize < maxLen ? found.dataSize : maxLen;
+        got = imageFile.readAt(found.dataOffset, out, len);
     }
-    const int32_t len = found.dataSize < maxLen ? found.dataSize : maxLen;
-    return imageFile.readAt(found.dataOffset, out, len);
+    endRead();
+    return got;
 }
 
 int32_t DiskImage::readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total) {
@@ -183,8 +239,10 @@ void DiskImage::stepSector(int32_t& t, int32_t& c, int32_t& h, int32_t& r) const
 }
 
 int32_t DiskImage::readTrackIds(int32_t t, uint8_t* out, int32_t len) {
+    lastReadErrno = 0;
     int64_t pos = trackStart(t);
     if (pos < 0) return 0;
+    beginRead();
     int32_t stored = 0;
     uint8_t header[kSectorHeaderSize];
     for (int32_t i = 0; i < kMaxRecordsPerWalk && stored + 4 <= len; ++i) {
@@ -195,6 +253,35 @@ int32_t DiskImage::readTrackIds(int32_t t, uint8_t* out, int32_t len) {
         pos += SectorHeader::kSize + int64_t{record.dataSize};
         if (i == record.count - 1) break;
     }
+    endRead();
+    return stored;
+}
+
+int32_t DiskImage::readTrackRecords(int32_t t, SectorRecord* out, int32_t max, bool& more) {
+    lastReadErrno = 0;
+    more = false;
+    int64_t pos = trackStart(t);
+    if (pos < 0) return 0;
+    beginRead();
+    int32_t stored = 0;
+    uint8_t header[kSectorHeaderSize];
+    // The walk of a sector search: at most 65,535 records, each visited once,
+    // so this loop ends whatever the image holds.
+    for (int32_t i = 0; i < kMaxRecordsPerWalk; ++i) {
+        if (imageFile.readAt(pos, header, kSectorHeaderSize) < kSectorHeaderSize) break;
+        const SectorHeader h16 = SectorHeader::decode(header);
+        if (h16.count == 0) break;
+        if (stored == max) {
+            more = true;
+            break;
+        }
+        out[stored++] =
+            SectorRecord{h16.c,       h16.h,       h16.r,      h16.n,       static_cast<uint16_t>(h16.count),
+                         h16.density, h16.deleted, h16.status, h16.dataSize};
+        pos += SectorHeader::kSize + int64_t{h16.dataSize};
+        if (i == h16.count - 1) break;
+    }
+    endRead();
     return stored;
 }
 

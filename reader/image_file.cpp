@@ -1,5 +1,6 @@
 #include <imgpry/detail/image_file.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace imgpry::detail {
@@ -34,6 +35,7 @@ bool ImageFile::adopt(FILE* opened) {
     (void)std::setvbuf(file, nullptr, _IONBF, 0);
     filePosition = 0;
     readError = false;
+    clearError();
     return true;
 }
 
@@ -60,11 +62,21 @@ bool ImageFile::seekTo(int64_t offset) {
     return ok;
 }
 
-int32_t ImageFile::readFile(int64_t offset, uint8_t* dst, int32_t len) {
-    if (!seekTo(offset)) return 0;
+int32_t ImageFile::readFile(int64_t offset, uint8_t* dst, int32_t len, bool* failedNow) {
+    if (!seekTo(offset)) {
+        if (failedNow != nullptr) *failedNow = true;
+        // A source that cannot seek cannot be read at this offset either.
+        errorCode = errno != 0 ? errno : EIO;
+        errorOffset = offset;
+        return 0;
+    }
+    errno = 0;
     const size_t got = std::fread(dst, 1, static_cast<size_t>(len), file);
     if (std::ferror(file) != 0) {
         readError = true;
+        if (failedNow != nullptr) *failedNow = true;
+        errorCode = errno != 0 ? errno : EIO;
+        errorOffset = offset + static_cast<int64_t>(got);
         std::clearerr(file);
         filePosition = -1;
     } else {
@@ -116,9 +128,11 @@ void ImageFile::fill(int64_t offset) {
         std::memmove(window, window + (offset - windowStart), static_cast<size_t>(keep));
     }
     windowStart = offset;
-    const int32_t got = readFile(offset + keep, window + keep, kWindowSize - keep);
+    bool failedNow = false;
+    const int32_t got = readFile(offset + keep, window + keep, kWindowSize - keep, &failedNow);
     windowLength = keep + got;
-    endKnown = got < kWindowSize - keep;
+    // A fill cut short by a read error says nothing of where the file ends.
+    endKnown = got < kWindowSize - keep && !failedNow;
 }
 
 }  // namespace imgpry::detail

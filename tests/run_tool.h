@@ -47,13 +47,13 @@ inline std::map<std::string, fixture::Bytes> filesIn(const std::filesystem::path
     return files;
 }
 
-// Runs imgpry with the given arguments in workDir (which should be empty,
-// or hold what the test put there) and reads back its standard streams and
-// every regular file in workDir.
-inline ToolRun runImgpryIn(const std::filesystem::path& workDir, const std::vector<std::string>& args) {
+// Runs the shell command cmd (one that starts imgpry, see toolCommand) in
+// workDir (which should be empty, or hold what the test put there) and
+// reads back its standard streams and every regular file in workDir.
+// Standard output goes to outTarget when one is given.
+inline ToolRun runCommandIn(const std::filesystem::path& workDir, std::string cmd, const std::string& outTarget = "") {
     TempDir streams;
-    std::string cmd = toolCommand(args);
-    cmd += " >" + quoted(streams.file("out")) + " 2>" + quoted(streams.file("err"));
+    cmd += " >" + (outTarget.empty() ? quoted(streams.file("out")) : outTarget) + " 2>" + quoted(streams.file("err"));
 #if defined(_WIN32)
     // cmd.exe drops the first and the last quote of a command line that
     // starts with one: wrap it whole.
@@ -79,11 +79,28 @@ inline ToolRun runImgpryIn(const std::filesystem::path& workDir, const std::vect
     run.status = raw;
 #else
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    // Ended by a signal: as a shell would say it.
+    if (WIFSIGNALED(raw)) run.status = 128 + WTERMSIG(raw);
 #endif
     run.out = asText(fixture::readFile(streams.file("out")));
     run.err = asText(fixture::readFile(streams.file("err")));
     run.files = filesIn(workDir);
     return run;
+}
+
+// Runs imgpry with the given arguments in workDir, as runCommandIn does.
+inline ToolRun runImgpryIn(const std::filesystem::path& workDir, const std::vector<std::string>& args) {
+    return runCommandIn(workDir, toolCommand(args));
+}
+
+// Whether the tests run the tool natively on a POSIX host, where strace,
+// ulimit and signals reach it (not through an emulator, not on Windows).
+inline bool nativePosix() {
+#if defined(_WIN32)
+    return false;
+#else
+    return std::string(IMGPRY_RUNNER).empty();
+#endif
 }
 
 }  // namespace testutil

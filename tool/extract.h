@@ -1,9 +1,9 @@
 // The imgpry command-line tool: walks every disk of an image, lists each
 // disk's directory and writes every listed file into the current directory.
 //
-// The disks it serves have a fixed geometry: five sectors of 1024 bytes per
-// track (R = 1..5), two heads, a directory of 128 16-byte entries in the
-// first two sectors of track 1, and files stored as one run of sectors.
+// The disks, their directory, the names and the recovery of a file's
+// sectors are the file system layer's (fs/file_system.h); this part holds
+// the command line, the listing, the messages and the writing of files.
 #pragma once
 
 #include <imgpry/disk_image.h>
@@ -11,16 +11,23 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "file_system.h"
 #include "names.h"
+#include "place_file.h"
 
-inline constexpr int32_t kFirstSector = 1;
-inline constexpr int32_t kLastSector = 5;
-inline constexpr int32_t kSizeCode = 3;  // 1024-byte sectors
-inline constexpr int32_t kSectorBytes = 128 << kSizeCode;
-inline constexpr int32_t kDirTrack = 1;  // cylinder 0, head 1
-inline constexpr int32_t kDirEntries = 128;
-inline constexpr int32_t kDirEntrySize = 16;
-inline constexpr int32_t kDirBytes = kDirEntries * kDirEntrySize;
+using imgpry::fs::isUnsafeName;
+using imgpry::fs::kDirBytes;
+using imgpry::fs::kDirEntries;
+using imgpry::fs::kDirEntrySize;
+using imgpry::fs::kDirTrack;
+using imgpry::fs::kFirstSector;
+using imgpry::fs::kHostNameRules;
+using imgpry::fs::kLastSector;
+using imgpry::fs::kSectorBytes;
+using imgpry::fs::kSizeCode;
+using imgpry::fs::NameRules;
+using imgpry::fs::showName;
+
 inline constexpr int32_t kNameBufferSize = 260;
 inline constexpr int32_t kFileBufferSize = 400 * 1024;
 
@@ -28,7 +35,6 @@ extern imgpry::DiskImage gImage;
 extern uint8_t dirBuffer[kDirBytes];
 extern char outName[kNameBufferSize];
 extern uint8_t fileBuffer[kFileBufferSize];
-extern FILE* outFile;
 
 // Writes the name of a directory entry as NAME.EXT into outName: the base
 // name and the extension each end at their first space, and the dot is
@@ -43,20 +49,23 @@ void formatEntryName(const uint8_t* entry);
 inline constexpr int32_t kListingLength = 12 + 1 + 8 + 2 + 6 + 7;
 int32_t formatListing(char* line, const char* name, int32_t size, int32_t track, int32_t sector);
 
+// Reads skip + size bytes as a run of sectors starting at track t, ID
+// (c, h, r, n), recovering every sector it can (see imgpry::fs::RunMode),
+// and writes size of them, from skip on, to a file called name (see
+// place_file.h). Returns false when nothing could be read (nothing is
+// printed, no file is created) or when the file could not be written
+// (extractFailure() then says why); true when the file was written and
+// " ... cutted." printed.
+bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size);
+
 // Why the last extractFile call could not write its file, or null when it
 // wrote it (or read nothing, so there was nothing to write).
 const char* extractFailure();
-
-// Reads skip + size bytes as a run of sectors starting at track t, ID
-// (c, h, r, n), and writes size of them, from skip on, to a file called
-// name. Returns false when nothing could be read (nothing is printed, no
-// file is created) or when the file could not be written (extractFailure()
-// then says why); true when the file was written and " ... cutted." printed.
-bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size);
-
-// The bytes the last extractFile call read (skip included): 0 when nothing
-// could be read, less than skip + size when only a part could.
-int32_t extractedBytes();
+// What the last extractFile call read (skip included).
+const imgpry::fs::RunReport& extractReport();
+// The disk (0-based) of the file the last extractFile call replaced, when
+// this run had written it; -1 otherwise.
+int32_t extractReplacedDisk();
 
 // The whole tool: command line, disk walk, listing and extraction. Returns
 // the exit status.

@@ -24,6 +24,18 @@
 
 namespace imgpry {
 
+// What a sector record says of itself: its ID, the track's sector count,
+// the density, the deleted-data mark and the status the floppy controller
+// reported when the disk was dumped, and the length of its data.
+struct SectorRecord {
+    uint8_t c = 0, h = 0, r = 0, n = 0;
+    uint16_t count = 0;
+    uint8_t density = 0;  // header byte 6: 0x00 double density, 0x40 single
+    uint8_t deleted = 0;  // header byte 7: non-zero for a deleted-data mark
+    uint8_t status = 0;   // header byte 8: 0x00 when the sector read correctly
+    uint16_t dataSize = 0;
+};
+
 class DiskImage {
 public:
     static constexpr int32_t kMaxDisks = 64;
@@ -65,20 +77,53 @@ public:
     // True when the scan stopped at its limit of 64 disks and a whole disk
     // header follows the 64th: the image holds disks that are not read.
     bool hasMoreDisks() const { return moreDisks; }
+    // Why the scan of the last open stopped before it reached the end of the
+    // disks: the system's error number of a read that failed (0 when the
+    // scan ended normally), and the file offset that read began at.
+    int scanError() const { return scanErrno; }
+    int64_t scanErrorOffset() const { return scanErrorAt; }
+    // File offset of disk index's header, as the scan found it; -1 outside
+    // 0..diskCount()-1.
+    int64_t diskOffsetOf(int32_t index) const;
     // Loads the header of disk index (0-based, in file order). On failure the
     // previous selection is dropped (unless no image is open at all).
     bool selectDisk(int32_t index);
     // The sector numbers R of a track's first and last sector; runs read by
-    // readSectors step from last to the next track's first.
+    // readSectors step from last to the next track's first. Until it is
+    // called the range is 1..16.
     void setSectorRange(int32_t first, int32_t last);
     // Name of the selected disk, at most 16 characters, NUL-terminated.
     const char* diskName() const { return diskNameText; }
     // Media type byte of the selected disk, or -1 when none is selected.
     int32_t mediaType() const { return mediaTypeCode; }
+    // Media type codes as the header stores them.
+    static constexpr int32_t kMedia2D = 0x00;
+    static constexpr int32_t kMedia2DD = 0x10;
+    static constexpr int32_t kMedia2HD = 0x20;
+    static constexpr int32_t kMedia1D = 0x30;
+    static constexpr int32_t kMedia1DD = 0x40;
+    // Write-protect byte (header offset 0x1A) of the selected disk: non-zero
+    // when the disk is marked write-protected; -1 when none is selected.
+    int32_t writeProtect() const { return writeProtectCode; }
+    // The selected disk's size field as stored (unsigned 32-bit).
+    uint32_t diskSizeField() const { return static_cast<uint32_t>(diskSize); }
+    // Offset of track t's first record from the start of the selected disk,
+    // as its track table gives it, when the reader accepts it (not 0, not
+    // negative, not beyond the disk's size); -1 when the track is absent.
+    int64_t trackOffset(int32_t t) const;
 
     // Reads the first sector of track t whose ID is (c, h, r, n) into out,
     // at most maxLen bytes. Returns the bytes copied; 0 when not found.
     int32_t readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t maxLen);
+    // The same, and fills record with what the record found says of itself
+    // (left as it was when none is found).
+    int32_t readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t maxLen,
+                       SectorRecord& record);
+    // The system's error number when a read of the image failed during the
+    // last sector operation (readSector, readSectors, readTrackIds,
+    // readTrackRecords) or selectDisk, 0 when none did. A count cut short by a read error is
+    // not the image's doing: the same read may succeed when tried again.
+    int readError() const { return lastReadErrno; }
     // Reads total bytes as a run of sectors of 128 << n bytes each, starting
     // at ID (c, h, r, n) on track t. Returns the bytes delivered, counted in
     // whole chunks: a sector that is missing or shorter than its chunk ends
@@ -92,6 +137,12 @@ public:
     // Stores the IDs of track t's records, in stored order, as 4-byte
     // entries C, H, R, N; at most len bytes. Returns the bytes stored.
     int32_t readTrackIds(int32_t t, uint8_t* out, int32_t len);
+    // Stores the records that a sector search on track t walks, in stored
+    // order, at most max of them: the walk stops before a record whose count
+    // is 0, after record i whose count is i + 1, where a header cannot be
+    // read whole, or after 65,535 records. Returns the records stored; more
+    // is set when the walk goes on past them.
+    int32_t readTrackRecords(int32_t t, SectorRecord* out, int32_t max, bool& more);
 
 private:
     // Indexes the disks of the image just opened; false when it cannot be
@@ -100,6 +151,11 @@ private:
     // File offset of track t's first record; -1 when the track is absent.
     int64_t trackStart(int32_t t) const;
     void forgetTrack() { recordIndex.drop(); }
+    // Bracket every sector operation: a read error is noted, and what the
+    // index and the window learnt from the failed read is forgotten, so that
+    // a later read tries the image again.
+    void beginRead() { imageFile.clearError(); }
+    void endRead();
 
     detail::ImageFile imageFile;
     int32_t numDisks = 0;
@@ -111,7 +167,11 @@ private:
     int32_t trackOffsets[kNumTracks] = {};
     int32_t mediaTypeCode = -1;
     char diskNameText[17] = {};
+    int32_t writeProtectCode = -1;
     bool moreDisks = false;
+    int scanErrno = 0;
+    int64_t scanErrorAt = -1;
+    int lastReadErrno = 0;
     detail::RecordIndex recordIndex;
 };
 

@@ -49,6 +49,14 @@ public:
     // True once a read failed with an error rather than at the end of the
     // file (a directory opened for reading fails like that).
     bool failed() const { return readError; }
+    // The system's error number of the latest read that failed since
+    // clearError (0: none failed), and the file offset that read began at.
+    int lastError() const { return errorCode; }
+    int64_t lastErrorOffset() const { return errorOffset; }
+    void clearError() {
+        errorCode = 0;
+        errorOffset = -1;
+    }
     // Forgets the window, so the next read goes to the file again.
     void dropWindow() {
         windowLength = 0;
@@ -60,8 +68,9 @@ private:
     // Makes the window start at offset, keeping what it already holds from
     // there on and reading only the rest.
     void fill(int64_t offset);
-    // Reads len bytes at offset straight from the file.
-    int32_t readFile(int64_t offset, uint8_t* dst, int32_t len);
+    // Reads len bytes at offset straight from the file; sets *failedNow when
+    // the read failed with an error.
+    int32_t readFile(int64_t offset, uint8_t* dst, int32_t len, bool* failedNow = nullptr);
 
     bool adopt(FILE* opened);
 
@@ -73,6 +82,8 @@ private:
     int32_t windowLength = 0;
     bool endKnown = false;  // a short fill showed the end is at windowStart + windowLength
     bool readError = false;
+    int errorCode = 0;
+    int64_t errorOffset = -1;
     uint8_t window[kWindowSize];  // only [0, windowLength) is ever read
 };
 

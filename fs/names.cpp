@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+namespace imgpry::fs {
+
 namespace {
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -56,3 +58,13 @@ bool isTerminal(FILE* stream) {
     return isatty(fileno(stream)) != 0;
 #endif
 }
+
+bool sameFileName(const char* a, const char* b, NameRules rules) {
+    if (rules == NameRules::kPosix) return std::strcmp(a, b) == 0;
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (upper(*a) != upper(*b)) return false;
+    }
+    return *a == *b;
+}
+
+}  // namespace imgpry::fs

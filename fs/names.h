@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 
-// Which names extractFile refuses to write: on every system ".", ".." and
+namespace imgpry::fs {
+
+// Which names are never written as files: on every system ".", ".." and
 // names holding "/"; on Windows also names holding "\\" or ":" and the
 // device names (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, alone
 // or with an extension).
@@ -35,3 +37,10 @@ const char* showName(const char* name, bool terminal, char* shown, size_t size);
 
 // Whether stream is a terminal (a console on Windows).
 bool isTerminal(FILE* stream);
+
+// Whether two names make the same file on a host of these rules, as far as
+// the names alone tell: the exact bytes on POSIX, ASCII letters folded to
+// one case on Windows.
+bool sameFileName(const char* a, const char* b, NameRules rules);
+
+}  // namespace imgpry::fs

@@ -1,0 +1,136 @@
+#include "image_input.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace imgpry::fs {
+
+namespace {
+
+// Whether the file can seek: a pipe, a FIFO or a socket cannot. /dev/stdin
+// redirected from a file, or a device such as /dev/zero, can, and is read
+// in place.
+bool canSeek(FILE* file, int64_t& size) {
+#if defined(_WIN32)
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) == FILE_TYPE_PIPE) return false;
+    LARGE_INTEGER length{};
+    size = GetFileSizeEx(handle, &length) != 0 ? static_cast<int64_t>(length.QuadPart) : 0;
+    return true;
+#else
+    const int fd = fileno(file);
+    if (lseek(fd, 0, SEEK_CUR) < 0) return false;
+    struct stat st {};
+    size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    return true;
+#endif
+}
+
+constexpr int64_t kFirstCapacity = int64_t{1} << 20;
+
+}  // namespace
+
+ImageInput::~ImageInput() { release(); }
+
+void ImageInput::release() {
+    std::free(buffer);
+    buffer = nullptr;
+    capacity = 0;
+}
+
+bool ImageInput::open(DiskImage& image, const char* path, int64_t limit) {
+    release();
+    bound = limit;
+    errno = 0;
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        openErrno = errno;
+        return false;
+    }
+    int64_t size = 0;
+    if (canSeek(file, size)) {
+        (void)std::fclose(file);
+        bytes = size;
+        errno = 0;
+        const bool opened = image.open(path);
+        openErrno = opened ? 0 : errno;
+        return opened;
+    }
+    return finish(image, file);
+}
+
+#if defined(_WIN32)
+bool ImageInput::open(DiskImage& image, const wchar_t* path, int64_t limit) {
+    release();
+    bound = limit;
+    errno = 0;
+    FILE* file = _wfopen(path, L"rb");
+    if (file == nullptr) {
+        openErrno = errno;
+        return false;
+    }
+    int64_t size = 0;
+    if (canSeek(file, size)) {
+        (void)std::fclose(file);
+        bytes = size;
+        errno = 0;
+        const bool opened = image.open(path);
+        openErrno = opened ? 0 : errno;
+        return opened;
+    }
+    return finish(image, file);
+}
+#endif
+
+bool ImageInput::finish(DiskImage& image, FILE* file) {
+    const bool read = slurp(file);
+    (void)std::fclose(file);
+    if (!read) {
+        release();
+        noMemory = true;
+        openErrno = ENOMEM;
+        return false;
+    }
+    return image.openMemory(buffer, static_cast<size_t>(bytes));
+}
+
+bool ImageInput::slurp(FILE* file) {
+    (void)std::setvbuf(file, nullptr, _IONBF, 0);
+    bytes = 0;
+    // Each round doubles the buffer or fills it, so the loop ends once the
+    // source ends, fails or reaches the bound.
+    while (bytes < bound) {
+        if (bytes == capacity) {
+            int64_t next = capacity == 0 ? kFirstCapacity : capacity * 2;
+            if (next > bound) next = bound;
+            if (static_cast<uint64_t>(next) > SIZE_MAX) return false;
+            void* grown = std::realloc(buffer, static_cast<size_t>(next));
+            if (grown == nullptr) return false;
+            buffer = static_cast<uint8_t*>(grown);
+            capacity = next;
+        }
+        errno = 0;
+        const size_t got = std::fread(buffer + bytes, 1, static_cast<size_t>(capacity - bytes), file);
+        bytes += static_cast<int64_t>(got);
+        if (std::ferror(file) != 0) {
+            readErrno = errno != 0 ? errno : EIO;
+            readErrorAt = bytes;
+            return true;
+        }
+        if (std::feof(file) != 0) return true;
+    }
+    // At the bound: is there more?
+    uint8_t probe = 0;
+    beyondLimit = std::fread(&probe, 1, 1, file) == 1;
+    return true;
+}
+
+}  // namespace imgpry::fs

@@ -1,0 +1,70 @@
+// Opens an image for the reader from wherever it comes. A file that can
+// seek is read in place; a source that cannot (a pipe, a FIFO, a socket:
+// `imgpry <(unzip -p game.zip game.d88)`) is first read whole into memory,
+// so that every result is that of the same bytes as a regular file.
+//
+// The memory is one buffer that grows as the source is read, up to
+// kMemoryLimit bytes; it is the only memory the programs allocate.
+#pragma once
+
+#include <imgpry/disk_image.h>
+
+#include <cstdint>
+#include <cstdio>
+
+namespace imgpry::fs {
+
+class ImageInput {
+public:
+    // The most bytes read from a source that cannot seek: 1 GiB, far more
+    // than 64 disks of any floppy format hold.
+    static constexpr int64_t kMemoryLimit = int64_t{1} << 30;
+
+    ImageInput() noexcept = default;
+    ~ImageInput();
+    ImageInput(const ImageInput&) = delete;
+    ImageInput& operator=(const ImageInput&) = delete;
+    ImageInput(ImageInput&&) = delete;
+    ImageInput& operator=(ImageInput&&) = delete;
+
+    // Opens path into image. False when the path cannot be opened (openError
+    // says why) or when memory ran out reading it (outOfMemory, openError).
+    // limit is the bound for a source read into memory.
+    bool open(DiskImage& image, const char* path, int64_t limit = kMemoryLimit);
+#if defined(_WIN32)
+    bool open(DiskImage& image, const wchar_t* path, int64_t limit = kMemoryLimit);
+#endif
+
+    int openError() const { return openErrno; }
+    bool outOfMemory() const { return noMemory; }
+    // Whether the image was read into memory.
+    bool inMemory() const { return buffer != nullptr; }
+    // Bytes of the image: the file's size, or the bytes read into memory.
+    int64_t size() const { return bytes; }
+    // A read error that stopped reading the source into memory: its error
+    // number (0: none) and the offset where the failing read began.
+    int readError() const { return readErrno; }
+    int64_t readErrorOffset() const { return readErrorAt; }
+    // Whether the source held more than the limit (only the first limit
+    // bytes are read).
+    bool overLimit() const { return beyondLimit; }
+    int64_t limit() const { return bound; }
+
+private:
+    bool finish(DiskImage& image, FILE* file);
+    // Reads file whole into buffer; false when memory runs out.
+    bool slurp(FILE* file);
+    void release();
+
+    uint8_t* buffer = nullptr;
+    int64_t capacity = 0;
+    int64_t bytes = 0;
+    int64_t bound = kMemoryLimit;
+    int openErrno = 0;
+    int readErrno = 0;
+    int64_t readErrorAt = -1;
+    bool noMemory = false;
+    bool beyondLimit = false;
+};
+
+}  // namespace imgpry::fs
