@@ -1,0 +1,220 @@
+// How the real imgpry puts files in place: a new file is created, never
+// opened through what stands at its name; what stands there is replaced
+// whole by a rename; an interrupted run leaves no half file; a file that
+// replaces one the run wrote earlier is said.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "image_builder.h"
+#include "run_tool.h"
+#include "test_util.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+using fixture::Bytes;
+using fixture::dirEntry;
+using fixture::FileSystemDisk;
+using fixture::pattern;
+using testutil::text;
+using testutil::ToolRun;
+namespace stdfs = std::filesystem;
+
+namespace {
+
+const std::string kSampleListing =
+    "README.TXT       1024  trk=02 sec=01 ... cutted.\n"
+    "GAME.BIN         5120  trk=04 sec=01 ... cutted.\n"
+    "LONGRUN.DAT      9216  trk=06 sec=04 ... cutted.\n"
+    "EMPTY               0  trk=0a sec=01\n"
+    "NOTES.TXT        1024  trk=02 sec=01 ... cutted.\n"
+    "PICTURE.PIC      3072  trk=03 sec=02 ... cutted.\n";
+
+class Placing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        work = outside.path() / "work";
+        stdfs::create_directory(work);
+    }
+    ToolRun runSample() { return testutil::runImgpryIn(work, {testutil::hostPath(IMGPRY_SAMPLE)}); }
+    // What the sample's own run writes, to compare with.
+    std::map<std::string, Bytes> sampleFiles() {
+        testutil::TempDir clean;
+        return testutil::runImgpryIn(clean.path(), {testutil::hostPath(IMGPRY_SAMPLE)}).files;
+    }
+    static void put(const stdfs::path& p, const std::string& bytes) {
+        std::ofstream f(p, std::ios::binary);
+        f << bytes;
+    }
+    static std::string get(const stdfs::path& p) {
+        std::ifstream f(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    }
+    // No temporary file is left in the working directory.
+    void expectNoTemporary() {
+        for (const auto& e : stdfs::directory_iterator(work)) {
+            EXPECT_NE(e.path().filename().string().rfind(".imgpry-", 0), 0U) << e.path();
+        }
+    }
+
+    testutil::TempDir outside;  // the victims live here, beside work/
+    stdfs::path work;
+};
+
+#if !defined(_WIN32)
+TEST_F(Placing, WhatStandsAtANameIsReplacedNeverFollowedOrOpened) {
+    const stdfs::path victim = outside.path() / "victim.txt";
+    const stdfs::path victimDir = outside.path() / "victimdir";
+    put(victim, "secret");
+    stdfs::create_directory(victimDir);
+    stdfs::create_symlink(victim, work / "README.TXT");              // a link to a file outside
+    stdfs::create_directory_symlink(victimDir, work / "GAME.BIN");   // a link to a directory
+    stdfs::create_symlink(outside.path() / "nowhere", work / "LONGRUN.DAT");  // a dangling link
+    const stdfs::path partner = outside.path() / "partner.txt";
+    put(partner, "partner");
+    stdfs::create_hard_link(partner, work / "NOTES.TXT");  // a hard link to a file outside
+    ASSERT_EQ(mkfifo((work / "PICTURE.PIC").c_str(), 0644), 0);  // a FIFO: opening it would block
+    put(work / "EMPTY", "old");  // length 0: nothing is read, so it stays
+
+    const ToolRun r = testutil::runCommandIn(work, "timeout 20 " + testutil::toolCommand({IMGPRY_SAMPLE}));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kSampleListing);
+    EXPECT_EQ(r.err, "");  // none of these was written by this run
+    EXPECT_EQ(get(victim), "secret");
+    EXPECT_TRUE(stdfs::is_empty(victimDir));
+    EXPECT_FALSE(stdfs::exists(outside.path() / "nowhere"));
+    EXPECT_EQ(get(partner), "partner");
+    std::map<std::string, Bytes> want = sampleFiles();
+    want["EMPTY"] = Bytes{'o', 'l', 'd'};
+    EXPECT_EQ(r.files, want);
+    for (const char* name : {"README.TXT", "GAME.BIN", "LONGRUN.DAT", "NOTES.TXT", "PICTURE.PIC"}) {
+        EXPECT_TRUE(stdfs::is_regular_file(stdfs::symlink_status(work / name))) << name;
+    }
+    expectNoTemporary();
+}
+
+TEST_F(Placing, ReadOnlyFilesAndFilesOfAnotherOwnerAreReplacedByFreshOnes) {
+    put(work / "README.TXT", "read-only");
+    stdfs::permissions(work / "README.TXT", stdfs::perms::owner_read);
+    put(work / "GAME.BIN", "someone else's");
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown((work / "GAME.BIN").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chmod((work / "GAME.BIN").c_str(), 0600), 0);
+    }
+    const ToolRun r = runSample();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.files, sampleFiles());
+    struct stat st {};
+    ASSERT_EQ(stat((work / "GAME.BIN").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, geteuid());
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+}
+
+TEST_F(Placing, TheImageItselfUnderAListedNameIsReadWhole) {
+    stdfs::copy_file(IMGPRY_SAMPLE, work / "README.TXT");
+    const ToolRun r = testutil::runImgpryIn(work, {"README.TXT"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kSampleListing);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.files, sampleFiles());
+}
+
+// ulimit -f makes the kernel stop a write past the limit with SIGXFSZ: the
+// file being written goes, the old file at its name stays whole.
+TEST_F(Placing, AnInterruptedReplacementLeavesTheOldFileWhole) {
+    if (!testutil::nativePosix()) GTEST_SKIP() << "needs the native tool under a POSIX shell";
+    put(work / "GAME.BIN", "the good old copy");
+    // 4 blocks (2 or 4 KiB): README.TXT fits, GAME.BIN's 5,120 bytes do not.
+    const ToolRun r =
+        testutil::runCommandIn(work, "ulimit -f 4; exec " + testutil::toolCommand({IMGPRY_SAMPLE}));
+    EXPECT_EQ(r.status, 128 + SIGXFSZ);
+    EXPECT_EQ(get(work / "GAME.BIN"), "the good old copy");
+    EXPECT_EQ(r.files.size(), 2U);  // README.TXT whole, GAME.BIN as it was
+    EXPECT_EQ(r.files.at("README.TXT"), sampleFiles().at("README.TXT"));
+    expectNoTemporary();
+}
+
+TEST_F(Placing, AnInterruptedRunLeavesNoPartialFile) {
+    if (!testutil::nativePosix() || std::system("strace -V >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "needs strace and the native tool";
+    }
+    for (const bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing ? "replacing GAME.BIN" : "creating GAME.BIN");
+        for (const auto& e : stdfs::directory_iterator(work)) stdfs::remove(e.path());
+        if (replacing) put(work / "GAME.BIN", "old");
+        // SIGINT arrives as GAME.BIN's data, the second file, is written.
+        const ToolRun r = testutil::runCommandIn(
+            work, "strace -qq -o /dev/null -e trace=write -e inject=write:signal=SIGINT:when=2 " +
+                      testutil::toolCommand({IMGPRY_SAMPLE}));
+        EXPECT_EQ(r.status, 128 + SIGINT);
+        EXPECT_EQ(r.files.count("README.TXT"), 1U);
+        if (replacing) {
+            EXPECT_EQ(get(work / "GAME.BIN"), "old");
+        } else {
+            EXPECT_FALSE(stdfs::exists(work / "GAME.BIN"));
+        }
+        EXPECT_EQ(r.files.size(), replacing ? 2U : 1U);
+        expectNoTemporary();
+    }
+}
+#endif
+
+// A name written twice in one run is said the second time, whichever disk
+// wrote it first; a file that was there before the run is replaced
+// silently. Names that the file system folds together count too (case, on
+// Windows).
+TEST_F(Placing, AFileReplacingOneThisRunWroteIsSaid) {
+    FileSystemDisk one(10, "ONE");
+    one.addFile("TWICE", "", 2, 1, pattern(1024, 1))
+        .addFile("TWICE", "", 2, 2, pattern(1024, 2))
+        .addFile("ACROSS", "", 2, 3, pattern(1024, 3))
+        .addFile("BEFORE", "", 2, 4, pattern(1024, 4))
+        .addFile("Case", "", 3, 1, pattern(1024, 6))
+        .addFile("CASE", "", 3, 2, pattern(1024, 7));
+    FileSystemDisk two(10, "TWO");
+    two.addFile("ACROSS", "", 2, 1, pattern(1024, 5));
+    const std::string path = outside.file("image.d88");
+    ASSERT_TRUE(fixture::writeFile(path, fixture::container({one.build(), two.build()})));
+    put(work / "BEFORE", "there before");
+    const ToolRun r = testutil::runImgpryIn(work, {path});
+    EXPECT_EQ(r.status, 0);
+    const std::string folded = testutil::kWindows ? "imgpry: disk 1: CASE replaces the file written from disk 1\n" : "";
+    EXPECT_EQ(r.err, text("imgpry: disk 1: TWICE replaces the file written from disk 1\n" + folded +
+                          "imgpry: disk 2: ACROSS replaces the file written from disk 1\n"));
+    EXPECT_EQ(r.files.at("TWICE"), pattern(1024, 2));
+    EXPECT_EQ(r.files.at("ACROSS"), pattern(1024, 5));
+    EXPECT_EQ(r.files.at("BEFORE"), pattern(1024, 4));
+    EXPECT_EQ(r.files.size(), testutil::kWindows ? 4U : 5U);
+}
+
+// On Windows names are Shift_JIS, whatever the ANSI code page: half-width
+// katakana become their Unicode letters. Elsewhere names are their bytes.
+TEST_F(Placing, ShiftJisNamesBecomeUnicodeNamesOnWindows) {
+    FileSystemDisk d(10);
+    d.addFile("\xB1\xB2\xB3", "", 2, 1, pattern(1024, 1));
+    d.addFile("\x83\x51\x81\x5B", "\x82\xA0", 2, 2, pattern(1024, 2));  // full-width: ゲー.あ
+    const std::string path = outside.file("image.d88");
+    ASSERT_TRUE(fixture::writeFile(path, d.build()));
+    const ToolRun r = testutil::runImgpryIn(work, {path});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    if (testutil::kWindows) {
+        EXPECT_TRUE(stdfs::exists(work / stdfs::path(u8"\uFF71\uFF72\uFF73")));
+        EXPECT_TRUE(stdfs::exists(work / stdfs::path(u8"\u30B2\u30FC.\u3042")));
+    } else {
+        EXPECT_EQ(r.files.at("\xB1\xB2\xB3"), pattern(1024, 1));
+        EXPECT_EQ(r.files.at("\x83\x51\x81\x5B.\x82\xA0"), pattern(1024, 2));
+    }
+}
+
+}  // namespace
