@@ -70,7 +70,39 @@ public:
         return true;
     }
 
-    int32_t readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* dst, int32_t maxLen) const {
+    // The record a search for an ID finds, as its header's bytes say.
+    imgpry::SectorRecord record(int64_t pos) const {
+        return imgpry::SectorRecord{static_cast<uint8_t>(at(pos)),         static_cast<uint8_t>(at(pos + 1)),
+                                    static_cast<uint8_t>(at(pos + 2)),     static_cast<uint8_t>(at(pos + 3)),
+                                    static_cast<uint16_t>(le(pos + 4, 2)), static_cast<uint8_t>(at(pos + 6)),
+                                    static_cast<uint8_t>(at(pos + 7)),     static_cast<uint8_t>(at(pos + 8)),
+                                    static_cast<uint16_t>(le(pos + 14, 2))};
+    }
+
+    // The records a search on track t walks, at most max; more when the walk
+    // goes on past them.
+    int32_t trackRecords(int32_t t, imgpry::SectorRecord* dst, int32_t max, bool& more) const {
+        more = false;
+        int64_t pos = trackStart(t);
+        if (pos < 0) return 0;
+        int32_t stored = 0;
+        for (int32_t i = 0; i < 65535; ++i) {
+            if (pos + 16 > static_cast<int64_t>(size)) break;
+            const int64_t count = le(pos + 4, 2);
+            if (count == 0) break;
+            if (stored == max) {
+                more = true;
+                break;
+            }
+            dst[stored++] = record(pos);
+            pos += 16 + le(pos + 14, 2);
+            if (i == count - 1) break;
+        }
+        return stored;
+    }
+
+    int32_t readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* dst, int32_t maxLen,
+                       imgpry::SectorRecord* found = nullptr) const {
         if (maxLen < 0) return 0;
         int64_t pos = trackStart(t);
         if (pos < 0) return 0;
@@ -80,6 +112,7 @@ public:
             if (count == 0) return 0;
             const int64_t dataSize = le(pos + 14, 2);
             if (at(pos) == c && at(pos + 1) == h && at(pos + 2) == r && at(pos + 3) == n) {
+                if (found != nullptr) *found = record(pos);
                 const int64_t len = std::min<int64_t>(dataSize, maxLen);
                 const int64_t have =
                     std::max<int64_t>(0, std::min<int64_t>(len, static_cast<int64_t>(size) - pos - 16));
@@ -132,6 +165,11 @@ private:
     int32_t first = 1;
     int32_t last = 16;
 };
+
+bool sameRecord(const imgpry::SectorRecord& a, const imgpry::SectorRecord& b) {
+    return a.c == b.c && a.h == b.h && a.r == b.r && a.n == b.n && a.count == b.count && a.density == b.density &&
+           a.deleted == b.deleted && a.status == b.status && a.dataSize == b.dataSize;
+}
 
 }  // namespace
 
@@ -203,11 +241,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!literal.idAt(literal.trackStart(from), params.ConsumeIntegral<uint8_t>() % 24, id)) continue;
             std::fill(out, out + 1024 + 16, kGuard);
             std::fill(want, want + 1024 + 16, kGuard);
-            if (image.readSector(t, id[0], id[1], id[2], id[3], out, 1024) !=
-                literal.readSector(t, id[0], id[1], id[2], id[3], want, 1024)) {
+            imgpry::SectorRecord got{};
+            imgpry::SectorRecord expected{};
+            if (image.readSector(t, id[0], id[1], id[2], id[3], out, 1024, got) !=
+                literal.readSector(t, id[0], id[1], id[2], id[3], want, 1024, &expected)) {
                 std::abort();
             }
             if (std::memcmp(out, want, 1024 + 16) != 0) std::abort();
+            if (!sameRecord(got, expected)) std::abort();
+            if (image.readError() != 0) std::abort();  // memory never fails
+        }
+        // The records the searches walk, as listed for a report.
+        for (int read = 0; read < 4; ++read) {
+            const int32_t t = present[params.ConsumeIntegral<uint8_t>() % count];
+            const auto max = static_cast<int32_t>(params.ConsumeIntegral<uint8_t>() % 70);
+            imgpry::SectorRecord got[70];
+            imgpry::SectorRecord expected[70];
+            bool moreGot = false;
+            bool moreExpected = false;
+            const int32_t n = image.readTrackRecords(t, got, max, moreGot);
+            if (n != literal.trackRecords(t, expected, max, moreExpected) || moreGot != moreExpected) std::abort();
+            for (int32_t i = 0; i < n; ++i) {
+                if (!sameRecord(got[i], expected[i])) std::abort();
+            }
         }
     }
     image.close();

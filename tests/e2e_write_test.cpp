@@ -73,14 +73,14 @@ TEST_F(Placing, WhatStandsAtANameIsReplacedNeverFollowedOrOpened) {
     const stdfs::path victimDir = outside.path() / "victimdir";
     put(victim, "secret");
     stdfs::create_directory(victimDir);
-    stdfs::create_symlink(victim, work / "README.TXT");              // a link to a file outside
-    stdfs::create_directory_symlink(victimDir, work / "GAME.BIN");   // a link to a directory
+    stdfs::create_symlink(victim, work / "README.TXT");                       // a link to a file outside
+    stdfs::create_directory_symlink(victimDir, work / "GAME.BIN");            // a link to a directory
     stdfs::create_symlink(outside.path() / "nowhere", work / "LONGRUN.DAT");  // a dangling link
     const stdfs::path partner = outside.path() / "partner.txt";
     put(partner, "partner");
-    stdfs::create_hard_link(partner, work / "NOTES.TXT");  // a hard link to a file outside
+    stdfs::create_hard_link(partner, work / "NOTES.TXT");        // a hard link to a file outside
     ASSERT_EQ(mkfifo((work / "PICTURE.PIC").c_str(), 0644), 0);  // a FIFO: opening it would block
-    put(work / "EMPTY", "old");  // length 0: nothing is read, so it stays
+    put(work / "EMPTY", "old");                                  // length 0: nothing is read, so it stays
 
     const ToolRun r = testutil::runCommandIn(work, "timeout 20 " + testutil::toolCommand({IMGPRY_SAMPLE}));
     EXPECT_EQ(r.status, 0);
@@ -135,8 +135,7 @@ TEST_F(Placing, AnInterruptedReplacementLeavesTheOldFileWhole) {
     if (!testutil::nativePosix()) GTEST_SKIP() << "needs the native tool under a POSIX shell";
     put(work / "GAME.BIN", "the good old copy");
     // 4 blocks (2 or 4 KiB): README.TXT fits, GAME.BIN's 5,120 bytes do not.
-    const ToolRun r =
-        testutil::runCommandIn(work, "ulimit -f 4; exec " + testutil::toolCommand({IMGPRY_SAMPLE}));
+    const ToolRun r = testutil::runCommandIn(work, "ulimit -f 4; exec " + testutil::toolCommand({IMGPRY_SAMPLE}));
     EXPECT_EQ(r.status, 128 + SIGXFSZ);
     EXPECT_EQ(get(work / "GAME.BIN"), "the good old copy");
     EXPECT_EQ(r.files.size(), 2U);  // README.TXT whole, GAME.BIN as it was

@@ -506,3 +506,70 @@ TEST_P(ReaderTest, ReadsRealImagesWrittenByOtherTools) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a record says of itself reaches the caller, for the record a search
+// finds; the track's records come in the order a search walks them.
+TEST_P(ReaderTest, RecordsTellTheirStatusMarkAndDensity) {
+    Disk d = namedDisk("MARKS", 0x10);
+    d.tracks[2] = track5(1, 0);
+    d.tracks[2][1].status = 0xB0;
+    d.tracks[2][1].density = 0x40;
+    d.tracks[2][2].deleted = 0x10;
+    Sector laterTwo = d.tracks[2][1];
+    laterTwo.status = 0xA0;
+    d.tracks[2].push_back(laterTwo);
+    for (Sector& s : d.tracks[2]) s.count = 6;
+    Bytes image = d.build();
+    image[0x1A] = 0x10;  // write-protected
+    ASSERT_TRUE(openBytes(image));
+    ASSERT_TRUE(img->selectDisk(0));
+    EXPECT_EQ(img->writeProtect(), 0x10);
+    EXPECT_EQ(img->mediaType(), imgpry::DiskImage::kMedia2DD);
+    EXPECT_EQ(img->diskSizeField(), image.size());
+    EXPECT_EQ(img->diskOffsetOf(0), 0);
+    EXPECT_EQ(img->diskOffsetOf(1), -1);
+    EXPECT_EQ(img->trackOffset(2), fixture::trackOffset(image, 2));
+    EXPECT_EQ(img->trackOffset(3), -1);
+
+    imgpry::SectorRecord rec;
+    EXPECT_EQ(img->readSector(2, 1, 0, 2, 3, buf.data(), 1024, rec), 1024);
+    EXPECT_EQ(rec.status, 0xB0);  // the first sector 2, not the later one
+    EXPECT_EQ(rec.density, 0x40);
+    EXPECT_EQ(rec.deleted, 0);
+    EXPECT_EQ(rec.dataSize, 1024);
+    EXPECT_EQ(rec.count, 6);
+    EXPECT_EQ(img->readSector(2, 1, 0, 3, 3, buf.data(), 1024, rec), 1024);
+    EXPECT_EQ(rec.status, 0);
+    EXPECT_EQ(rec.deleted, 0x10);
+    EXPECT_EQ(img->readError(), 0);
+
+    imgpry::SectorRecord records[8];
+    bool more = false;
+    ASSERT_EQ(img->readTrackRecords(2, records, 8, more), 6);
+    EXPECT_FALSE(more);
+    EXPECT_EQ(records[5].r, 2);
+    EXPECT_EQ(records[5].status, 0xA0);
+    ASSERT_EQ(img->readTrackRecords(2, records, 4, more), 4);
+    EXPECT_TRUE(more);
+    EXPECT_EQ(img->readTrackRecords(3, records, 8, more), 0);
+}
+
+TEST_P(ReaderTest, TrackRecordsStopWhereASearchStops) {
+    Disk d = namedDisk("STOPS", 0);
+    d.tracks[0] = track5(0, 0);
+    d.tracks[0][3].count = 0;  // a search never looks past a count of 0
+    d.tracks[1] = track5(0, 1);
+    for (Sector& s : d.tracks[1]) s.count = 2;  // record 1 has count 2: the walk ends after it
+    openDisk(d);
+    imgpry::SectorRecord records[8];
+    bool more = true;
+    EXPECT_EQ(img->readTrackRecords(0, records, 8, more), 3);
+    EXPECT_FALSE(more);
+    EXPECT_EQ(img->readTrackRecords(1, records, 8, more), 2);
+    EXPECT_EQ(img->readTrackRecords(1, records, 2, more), 2);
+    EXPECT_FALSE(more);  // the walk ends there anyway
+}
+
+}  // namespace
