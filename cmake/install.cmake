@@ -37,6 +37,24 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/imgpryConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/imgpryConfig.cmake ${PROJECT_BINARY_DIR}/imgpryConfigVersion.cmake
         DESTINATION ${IMGPRY_CMAKE_DIR} COMPONENT development)
 
+# What Debian wants of every package: the licence in the machine-readable
+# copyright format and a compressed changelog, under /usr/share/doc/PACKAGE.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/copyright.in ${PROJECT_BINARY_DIR}/debian/copyright @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
+                   COMMAND gzip -9 -n -c ${PROJECT_BINARY_DIR}/debian/changelog > ${PROJECT_BINARY_DIR}/debian/changelog.gz
+                   DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog
+                   COMMENT "Compressing the changelog")
+add_custom_target(debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+foreach(package_component IN ITEMS "imgpry;tool" "imgpry-dev;development")
+  list(GET package_component 0 package)
+  list(GET package_component 1 component)
+  install(FILES ${PROJECT_BINARY_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/imgpry-dev.overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME imgpry-dev COMPONENT development)
+
 # cpack -G DEB: imgpry (the tool and its manual) and imgpry-dev (the
 # reader library, its headers and its CMake package). Each package's
 # description starts with its own summary line, so no package-wide summary

@@ -55,10 +55,10 @@ bool ImageInput::open(DiskImage& image, const char* path, int64_t limit) {
         openErrno = errno;
         return false;
     }
-    int64_t size = 0;
-    if (canSeek(file, size)) {
+    int64_t length = 0;
+    if (canSeek(file, length)) {
         (void)std::fclose(file);
-        bytes = size;
+        bytes = length;
         errno = 0;
         const bool opened = image.open(path);
         openErrno = opened ? 0 : errno;
@@ -77,10 +77,10 @@ bool ImageInput::open(DiskImage& image, const wchar_t* path, int64_t limit) {
         openErrno = errno;
         return false;
     }
-    int64_t size = 0;
-    if (canSeek(file, size)) {
+    int64_t length = 0;
+    if (canSeek(file, length)) {
         (void)std::fclose(file);
-        bytes = size;
+        bytes = length;
         errno = 0;
         const bool opened = image.open(path);
         openErrno = opened ? 0 : errno;

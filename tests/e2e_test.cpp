@@ -63,6 +63,29 @@ TEST_F(EndToEnd, WrongArgumentCountPrintsUsage) {
     }
 }
 
+// --help and --version answer on standard output, only as the one argument
+// and spelt exactly so; anything else is an image path.
+TEST_F(EndToEnd, HelpAndVersionAnswerAndNothingElseIsAnOption) {
+    const ToolRun help = runArgs({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind(text("Usage: imgpry image\n"), 0), 0U) << help.out;
+    EXPECT_NE(help.out.find("man imgpry"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+    const ToolRun version = runArgs({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("imgpry " IMGPRY_VERSION, 0), 0U) << version.out;
+    EXPECT_NE(version.out.find("MIT"), std::string::npos);
+    EXPECT_EQ(version.err, "");
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"./--help"}, {"-h"}, {"--HELP"}, {"--version", "x"}}) {
+        const ToolRun r = runArgs(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, text(args.size() == 1 ? kOpenFailed : "Usage: imgpry image\n"));
+        EXPECT_TRUE(r.files.empty());
+    }
+}
+
 TEST_F(EndToEnd, UnopenableImageReportsInShiftJis) {
     for (const std::string& path : {images.file("missing.d88"), images.path().string()}) {
         SCOPED_TRACE(path);

@@ -69,7 +69,7 @@ extern "C" void onSignal(int sig) {
 }
 
 void watch(const char* path) {
-    std::snprintf(removePath, sizeof removePath, "%s", path);
+    (void)std::snprintf(removePath, sizeof removePath, "%s", path);
     removeOnSignal = 1;
 }
 
@@ -153,8 +153,8 @@ Placed placeFile(const char* name, const uint8_t* data, int32_t size, int32_t di
 
     char temporary[64];
     for (int tries = 0; tries < kTemporaryTries; ++tries) {
-        std::snprintf(temporary, sizeof temporary, ".imgpry-%ld-%u.tmp", static_cast<long>(getpid()),
-                      temporaryCounter++);
+        (void)std::snprintf(temporary, sizeof temporary, ".imgpry-%ld-%u.tmp", static_cast<long>(getpid()),
+                            temporaryCounter++);
         outFile = createExclusive(temporary);
         if (outFile >= 0 || errno != EEXIST) break;
     }
