@@ -225,7 +225,7 @@ std::vector<ImageRead> imageReads(const std::filesystem::path& workDir, const st
     testutil::TempDir logDir;
     const std::string log = logDir.file("log");
     (void)testutil::runCommandIn(
-        workDir, "strace -qq -s 0 -o " + quoted(log) + " -e trace=openat,read,lseek " + testutil::toolCommand({path}));
+        workDir, "ASAN_OPTIONS=detect_leaks=0 strace -qq -s 0 -o " + quoted(log) + " -e trace=openat,read,lseek " + testutil::toolCommand({path}));
     std::ifstream in(log);
     std::string line;
     int fd = -1;
@@ -282,7 +282,7 @@ TEST_F(Damage, ReadErrorsAreToldApartFromDamage) {
         testutil::TempDir dir;
         const std::string when = std::to_string(index) + (onward ? "+" : "");
         return testutil::runCommandIn(
-            dir.path(), "strace -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=" + when + " " +
+            dir.path(), "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=" + when + " " +
                             testutil::toolCommand({path}));
     };
     const std::string listed = "FILE.BIN       261120  trk=3c sec=01";
