@@ -14,8 +14,16 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/imgpry.1.gz
                    COMMENT "Compressing the manual page")
 add_custom_target(man_page ALL DEPENDS ${PROJECT_BINARY_DIR}/imgpry.1.gz)
 
-install(TARGETS imgpry RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
-install(FILES ${PROJECT_BINARY_DIR}/imgpry.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
+configure_file(${PROJECT_SOURCE_DIR}/man/imgpry-info.1.in ${PROJECT_BINARY_DIR}/imgpry-info.1 @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/imgpry-info.1.gz
+                   COMMAND gzip -9 -n -c ${PROJECT_BINARY_DIR}/imgpry-info.1 > ${PROJECT_BINARY_DIR}/imgpry-info.1.gz
+                   DEPENDS ${PROJECT_BINARY_DIR}/imgpry-info.1
+                   COMMENT "Compressing the manual page of imgpry-info")
+add_custom_target(info_man_page ALL DEPENDS ${PROJECT_BINARY_DIR}/imgpry-info.1.gz)
+
+install(TARGETS imgpry imgpry-info RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+install(FILES ${PROJECT_BINARY_DIR}/imgpry.1.gz ${PROJECT_BINARY_DIR}/imgpry-info.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
 
 # The reader, for programs of one's own: find_package(imgpry) gives
 # imgpry::reader.

@@ -1,0 +1,12 @@
+// imgpry-info: shows what a D88 image holds, disk by disk, file by file and
+// sector by sector, judging every file by the same file system layer as
+// imgpry (fs/), without writing anything.
+#pragma once
+
+// The whole program: command line, report, exit status (0: every listed
+// file whole, unmarked and not replaced; 1: anything damaged or lost; 2: a
+// usage error or an image that cannot be opened).
+int runInfo(int argc, char** argv);
+#if defined(_WIN32)
+int runInfoWide(int argc, wchar_t** argv);
+#endif
