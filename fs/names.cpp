@@ -61,8 +61,21 @@ bool isTerminal(FILE* stream) {
 
 bool sameFileName(const char* a, const char* b, NameRules rules) {
     if (rules == NameRules::kPosix) return std::strcmp(a, b) == 0;
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    // Windows reads names as Shift_JIS and folds their case: ASCII letters
+    // fold, the bytes of a double-byte character stand as they are (its
+    // second byte may look like a letter).
+    while (*a != '\0' && *b != '\0') {
+        const auto lead = static_cast<unsigned char>(*a);
+        const bool pair = ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)) && a[1] != '\0';
+        if (pair) {
+            if (a[0] != b[0] || a[1] != b[1]) return false;
+            a += 2;
+            b += 2;
+            continue;
+        }
         if (upper(*a) != upper(*b)) return false;
+        ++a;
+        ++b;
     }
     return *a == *b;
 }

@@ -12,11 +12,10 @@
 #include "file_system.h"
 #include "image_input.h"
 #include "names.h"
+#include "text.h"
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <iconv.h>
 #endif
 
 namespace fs = imgpry::fs;
@@ -88,104 +87,7 @@ const char* shown(const char* bytes) {
 
 // --- Text as UTF-8, for JSON and SVG ------------------------------------
 
-void putCodePoint(uint32_t cp, char*& o) {
-    if (cp < 0x80) {
-        *o++ = static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        *o++ = static_cast<char>(0xC0 | (cp >> 6));
-        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        *o++ = static_cast<char>(0xE0 | (cp >> 12));
-        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        *o++ = static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// A Shift_JIS double-byte character as a code point, 0 when the system has
-// no mapping for it.
-uint32_t decodeDoubleByte(uint8_t lead, uint8_t trail) {
-    const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-#if defined(_WIN32)
-    wchar_t w[2] = {};
-    if (MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, in, 2, w, 2) != 1) return 0;
-    return static_cast<uint32_t>(w[0]);
-#else
-    static iconv_t cd = iconv_open("UTF-16LE", "CP932");
-    // iconv_open's failure value is (iconv_t)-1.
-    if (cd == reinterpret_cast<iconv_t>(-1)) return 0;  // NOLINT(performance-no-int-to-ptr)
-    char inCopy[2] = {in[0], in[1]};
-    char outBuf[4] = {};
-    char* ip = inCopy;
-    char* op = outBuf;
-    size_t il = 2;
-    size_t ol = sizeof outBuf;
-    (void)iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || ol != 2) return 0;
-    return static_cast<uint32_t>(static_cast<uint8_t>(outBuf[0])) |
-           static_cast<uint32_t>(static_cast<uint8_t>(outBuf[1])) << 8U;
-#endif
-}
-
-// Decodes bytes as Shift_JIS into UTF-8 (room for 3 bytes per input byte
-// plus a NUL): each byte that is not part of a valid character is U+FFFD.
-const char* sjisToUtf8(const char* bytes, char* buf) {
-    char* o = buf;
-    const auto* p = reinterpret_cast<const uint8_t*>(bytes);
-    while (*p != 0) {
-        const uint8_t b = *p;
-        if (b < 0x80) {
-            *o++ = static_cast<char>(b);
-            ++p;
-        } else if (b >= 0xA1 && b <= 0xDF) {
-            putCodePoint(0xFF61U + (b - 0xA1U), o);
-            ++p;
-        } else if (((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) && p[1] >= 0x40 && p[1] <= 0xFC &&
-                   p[1] != 0x7F) {
-            const uint32_t cp = decodeDoubleByte(b, p[1]);
-            if (cp != 0) {
-                putCodePoint(cp, o);
-                p += 2;
-            } else {
-                putCodePoint(0xFFFD, o);
-                ++p;
-            }
-        } else {
-            putCodePoint(0xFFFD, o);
-            ++p;
-        }
-    }
-    *o = '\0';
-    return buf;
-}
-
-// The length of the UTF-8 sequence lead starts; 0 when it starts none.
-int utf8Length(uint8_t lead) {
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0 && lead >= 0xC2) return 2;
-    if ((lead & 0xF0) == 0xE0) return 3;
-    if ((lead & 0xF8) == 0xF0 && lead <= 0xF4) return 4;
-    return 0;
-}
-
-// Keeps valid UTF-8 as it is; each byte that is not is U+FFFD.
-const char* utf8OrReplacement(const char* bytes, char* buf) {
-    char* o = buf;
-    const auto* p = reinterpret_cast<const uint8_t*>(bytes);
-    while (*p != 0) {
-        const int len = utf8Length(*p);
-        bool ok = len > 0;
-        for (int i = 1; ok && i < len; ++i) ok = (p[i] & 0xC0) == 0x80;
-        if (ok) {
-            for (int i = 0; i < len; ++i) *o++ = static_cast<char>(p[i]);
-            p += len;
-        } else {
-            putCodePoint(0xFFFD, o);
-            ++p;
-        }
-    }
-    *o = '\0';
-    return buf;
-}
+const char* sjisToUtf8(const char* bytes, char* buf, size_t size) { return fs::shiftJisToUtf8(bytes, buf, size); }
 
 void jsonString(const char* utf8) {
     (void)std::fputc('"', stdout);
@@ -457,7 +359,7 @@ void reportDisk(int32_t d, const Options& o, int32_t& listedIndex, int32_t& mapY
     if (o.format == Format::kJson) {
         out("%s{\"disk\":%d,\"offset\":%lld,\"sizeField\":%u,\"name\":", d == 0 ? "" : ",", static_cast<int>(d + 1),
             static_cast<long long>(image.diskOffsetOf(d)), static_cast<unsigned>(image.diskSizeField()));
-        jsonString(sjisToUtf8(name, utf8));
+        jsonString(sjisToUtf8(name, utf8, sizeof utf8));
         out(",\"nameBytes\":");
         jsonHex(name);
         out(",\"mediaType\":%d,\"media\":", static_cast<int>(image.mediaType()));
@@ -532,7 +434,7 @@ void reportDisk(int32_t d, const Options& o, int32_t& listedIndex, int32_t& mapY
         if (!whole || fileReport.markCount > 0 || unsafe || later != nullptr || (entry.size > 0 && !written)) damaged();
         if (o.format == Format::kJson) {
             out("%s{\"entry\":%d,\"name\":", firstFile ? "" : ",", static_cast<int>(j));
-            jsonString(sjisToUtf8(entry.name, utf8));
+            jsonString(sjisToUtf8(entry.name, utf8, sizeof utf8));
             out(",\"nameBytes\":");
             jsonHex(entry.name);
             out(",\"size\":%d,\"track\":%d,\"sector\":%d,\"read\":%d,\"short\":", static_cast<int>(entry.size),
@@ -628,7 +530,7 @@ void mapPanel(int32_t d, int32_t& y) {
     char colour[32];
     out("<g transform=\"translate(10,%d)\">\n<text x=\"0\" y=\"16\" font-size=\"14\" font-weight=\"bold\">disk %d: ",
         static_cast<int>(y), static_cast<int>(d + 1));
-    xmlText(sjisToUtf8(image.diskName(), utf8));
+    xmlText(sjisToUtf8(image.diskName(), utf8, sizeof utf8));
     const char* media = mediaName(image.mediaType());
     if (media != nullptr) {
         out(" (%s)", media);
@@ -700,7 +602,7 @@ void mapPanel(int32_t d, int32_t& y) {
             "font-size=\"11\">",
             static_cast<int>(lx), static_cast<int>(ly), fileColour(f, colour, sizeof colour), static_cast<int>(lx + 18),
             static_cast<int>(ly + 10));
-        xmlText(sjisToUtf8(names[f], utf8));
+        xmlText(sjisToUtf8(names[f], utf8, sizeof utf8));
         out("</text>\n");
         ly += 16;
     }
@@ -752,7 +654,7 @@ int report(const Options& o, bool opened, const char* shownPath) {
     int32_t mapY = 40;
     if (o.format == Format::kJson) {
         out("{\"image\":");
-        jsonString(utf8OrReplacement(o.path, utf8));
+        jsonString(fs::utf8OrReplacement(o.path, utf8, sizeof utf8));
         out(",\"size\":%lld,\"diskCount\":%d,\"bytesAfterLastDisk\":%lld,\"moreDisks\":%s,\"disks\":[",
             static_cast<long long>(input.size()), static_cast<int>(disks), static_cast<long long>(after),
             image.hasMoreDisks() ? "true" : "false");
@@ -762,7 +664,7 @@ int report(const Options& o, bool opened, const char* shownPath) {
             "fill=\"#fff\"/>\n"
             "<text x=\"10\" y=\"24\" font-size=\"16\" font-weight=\"bold\">",
             420, 40 + disks * (28 + 164 * 14 + 20) + 40);
-        xmlText(utf8OrReplacement(shownPath, utf8));
+        xmlText(fs::utf8OrReplacement(shownPath, utf8, sizeof utf8));
         out("</text>\n");
     } else {
         out("image: %s\n  %lld bytes, %d disk%s, %lld bytes after the last disk%s\n", shownPath,

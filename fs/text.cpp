@@ -1,0 +1,98 @@
+#include "text.h"
+
+#include <cstdint>
+
+namespace imgpry::fs {
+
+namespace {
+
+constexpr uint16_t kShiftJis[] = {
+#include "shift_jis_table.inc"
+};
+constexpr uint32_t kTrails = 0xFC - 0x40 + 1;
+constexpr uint32_t kReplacement = 0xFFFD;
+
+// The row of lead byte b in the table, or -1 when b leads no character.
+int leadRow(uint8_t b) {
+    if (b >= 0x81 && b <= 0x9F) return b - 0x81;
+    if (b >= 0xE0 && b <= 0xFC) return b - 0xE0 + (0x9F - 0x81 + 1);
+    return -1;
+}
+
+// Writes code point cp (below 0x10000) as UTF-8 when it fits before end.
+void put(uint32_t cp, char*& o, const char* end) {
+    const int len = cp < 0x80 ? 1 : cp < 0x800 ? 2 : 3;
+    if (end - o <= len) return;
+    if (len == 1) {
+        *o++ = static_cast<char>(cp);
+    } else if (len == 2) {
+        *o++ = static_cast<char>(0xC0U | (cp >> 6U));
+        *o++ = static_cast<char>(0x80U | (cp & 0x3FU));
+    } else {
+        *o++ = static_cast<char>(0xE0U | (cp >> 12U));
+        *o++ = static_cast<char>(0x80U | ((cp >> 6U) & 0x3FU));
+        *o++ = static_cast<char>(0x80U | (cp & 0x3FU));
+    }
+}
+
+// The length of the UTF-8 sequence lead starts; 0 when it starts none.
+int utf8Length(uint8_t lead) {
+    if (lead < 0x80) return 1;
+    if ((lead & 0xE0U) == 0xC0U && lead >= 0xC2) return 2;
+    if ((lead & 0xF0U) == 0xE0U) return 3;
+    if ((lead & 0xF8U) == 0xF0U && lead <= 0xF4) return 4;
+    return 0;
+}
+
+}  // namespace
+
+const char* shiftJisToUtf8(const char* bytes, char* out, size_t size) {
+    if (size == 0) return out;
+    char* o = out;
+    const char* end = out + size;
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes);
+    // Each round takes one or two bytes.
+    while (*p != 0) {
+        const uint8_t b = *p;
+        const int row = leadRow(b);
+        if (b < 0x80) {
+            put(b, o, end);
+            ++p;
+        } else if (b >= 0xA1 && b <= 0xDF) {
+            put(0xFF61U + (b - 0xA1U), o, end);
+            ++p;
+        } else if (row >= 0 && p[1] >= 0x40 && p[1] <= 0xFC &&
+                   kShiftJis[static_cast<uint32_t>(row) * kTrails + (p[1] - 0x40U)] != 0) {
+            put(kShiftJis[static_cast<uint32_t>(row) * kTrails + (p[1] - 0x40U)], o, end);
+            p += 2;
+        } else {
+            put(kReplacement, o, end);
+            ++p;
+        }
+    }
+    *o = '\0';
+    return out;
+}
+
+const char* utf8OrReplacement(const char* bytes, char* out, size_t size) {
+    if (size == 0) return out;
+    char* o = out;
+    const char* end = out + size;
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes);
+    while (*p != 0) {
+        const int len = utf8Length(*p);
+        bool ok = len > 0;
+        for (int i = 1; ok && i < len; ++i) ok = (p[i] & 0xC0U) == 0x80U;
+        if (ok && end - o > len) {
+            for (int i = 0; i < len; ++i) *o++ = static_cast<char>(p[i]);
+            p += len;
+        } else {
+            put(kReplacement, o, end);
+            ++p;
+        }
+    }
+    *o = '\0';
+    return out;
+}
+
+}  // namespace imgpry::fs
