@@ -41,17 +41,6 @@ struct Options {
     const char* path = nullptr;
 };
 
-// Every entry imgpry lists, with whether it would write it: a later entry
-// of the same name replaces it.
-struct Listed {
-    char name[fs::kMaxNameLength + 1];
-    bool writes;
-    int16_t disk;
-    int16_t entry;
-};
-Listed listed[imgpry::DiskImage::kMaxDisks * fs::kDirEntries];
-int32_t listedCount = 0;
-
 int status = 0;  // the exit status so far
 void damaged() { status = 1; }
 
@@ -137,6 +126,10 @@ void xmlText(const char* utf8) {
 }
 
 // --- Facts ---------------------------------------------------------------
+//
+// One pass over the disks gathers every fact, each disk selected once (so
+// its record index is built once); a second pass writes the report from
+// them, since whether a file is replaced depends on the disks after it.
 
 void describeShort(const fs::ShortSector& s, char* buf, size_t size) {
     if (s.error != 0) {
@@ -151,36 +144,95 @@ void describeShort(const fs::ShortSector& s, char* buf, size_t size) {
     }
 }
 
-// The next later entry imgpry would write under the same name as entry k.
-const Listed* replacedBy(int32_t k) {
-    for (int32_t i = k + 1; i < listedCount; ++i) {
-        if (listed[i].writes && fs::sameFileName(listed[i].name, listed[k].name, fs::kHostNameRules)) return &listed[i];
+constexpr int32_t kMaxDisks = imgpry::DiskImage::kMaxDisks;
+constexpr int32_t kMaxFiles = kMaxDisks * fs::kDirEntries;
+// Every sector of every file of a full container: the most short or marked
+// sectors there can be. The pools are touched only as far as an image
+// fills them.
+constexpr int32_t kPoolSize = kMaxFiles * 255;
+
+// A short or marked sector, as kept for the report.
+struct PoolShort {
+    uint8_t track, sector;
+    uint16_t held;
+    int32_t error;
+};
+struct PoolMark {
+    uint8_t track, sector, status, deleted;
+};
+PoolShort shortPool[kPoolSize];
+PoolMark markPool[kPoolSize + kMaxDisks * fs::kDirSectors];
+int32_t shortsUsed = 0;
+int32_t marksUsed = 0;
+
+struct Span {
+    int32_t at, count;
+};
+
+Span keepShorts(const fs::RunReport& r) {
+    const Span s{shortsUsed, r.shortCount < fs::kMaxRunSectors ? r.shortCount : fs::kMaxRunSectors};
+    for (int32_t i = 0; i < s.count && shortsUsed < kPoolSize; ++i) {
+        const fs::ShortSector& x = r.shorts[i];
+        shortPool[shortsUsed++] = PoolShort{static_cast<uint8_t>(x.track), static_cast<uint8_t>(x.sector),
+                                            static_cast<uint16_t>(x.held), x.error};
     }
-    return nullptr;
+    return Span{s.at, shortsUsed - s.at};
 }
 
-// First pass: every entry imgpry lists, and whether it would write it.
-void collectListed() {
-    listedCount = 0;
-    for (int32_t d = 0; d < image.diskCount(); ++d) {
-        fs::selectDisk(image, d);
-        fs::readDirectory(image, dirBuffer, dirReport);
-        const int32_t entries = dirReport.delivered / fs::kDirEntrySize;
-        for (int32_t j = 0; j < entries; ++j) {
-            const uint8_t* e = dirBuffer + static_cast<std::ptrdiff_t>(fs::kDirEntrySize) * j;
-            if (e[0] == fs::kStatusEnd) break;
-            if (e[0] != fs::kStatusFile) continue;
-            const fs::Entry entry = fs::decodeEntry(e);
-            Listed& l = listed[listedCount++];
-            std::memcpy(l.name, entry.name, sizeof l.name);
-            l.disk = static_cast<int16_t>(d);
-            l.entry = static_cast<int16_t>(j);
-            const bool firstWhole =
-                entry.size > 0 && image.readSector(entry.track, entry.track >> 1, entry.track & 1, entry.sector,
-                                                   fs::kSizeCode, sectorBuffer, fs::kSectorBytes) == fs::kSectorBytes;
-            l.writes = firstWhole && entry.name[0] != '\0' && !fs::isUnsafeName(entry.name, fs::kHostNameRules);
+Span keepMarks(const fs::RunReport& r) {
+    const int32_t n = r.markCount < fs::kMaxRunSectors ? r.markCount : fs::kMaxRunSectors;
+    const int32_t at = marksUsed;
+    for (int32_t i = 0; i < n && marksUsed < static_cast<int32_t>(sizeof markPool / sizeof markPool[0]); ++i) {
+        const fs::MarkedSector& m = r.marks[i];
+        markPool[marksUsed++] =
+            PoolMark{static_cast<uint8_t>(m.track), static_cast<uint8_t>(m.sector), m.status, m.deleted};
+    }
+    return Span{at, marksUsed - at};
+}
+
+fs::ShortSector shortAt(int32_t i) {
+    const PoolShort& p = shortPool[i];
+    return fs::ShortSector{p.track, p.sector, p.held, p.error};
+}
+
+struct FileFacts {
+    fs::Entry entry;
+    int16_t disk;
+    int16_t index;  // in the directory
+    int32_t got;    // bytes the sectors gave
+    Span shorts;
+    Span marks;
+    bool unsafe;
+    bool writes;  // imgpry would create it
+};
+FileFacts files[kMaxFiles];
+int32_t fileCount = 0;
+
+struct DiskFacts {
+    int64_t offset;
+    uint32_t sizeField;
+    int32_t mediaType;
+    int32_t writeProtect;
+    char name[17];
+    int32_t present;
+    int32_t markedRecords;
+    int32_t dirRead;
+    fs::ShortSector dirStop;
+    Span dirMarks;
+    char trackOne[128];
+    int32_t firstFile;
+    int32_t files;
+};
+DiskFacts diskFacts[kMaxDisks];
+
+// The next later entry imgpry would write under the same name as file k.
+const FileFacts* replacedBy(int32_t k) {
+    for (int32_t i = k + 1; i < fileCount; ++i) {
+        if (files[i].writes && fs::sameFileName(files[i].entry.name, files[k].entry.name, fs::kHostNameRules)) {
+            return &files[i];
         }
     }
+    return nullptr;
 }
 
 // What track 1 holds when the directory cannot be read.
@@ -188,7 +240,7 @@ void describeTrackOne(char* buf, size_t size) {
     bool more = false;
     const int32_t n = image.readTrackRecords(fs::kDirTrack, trackRecords, kMaxTrackRecords, more);
     if (n == 0) {
-        (void)std::snprintf(buf, size, "track 1 is not there");
+        (void)std::snprintf(buf, size, "track 1 holds no sector");
         return;
     }
     bool sameSize = true;
@@ -208,10 +260,11 @@ void describeTrackOne(char* buf, size_t size) {
 enum Cell : uint8_t { kAbsent, kUnused, kDirectory, kFile, kShort, kMarked, kShared };
 struct CellState {
     Cell kind;
-    int16_t file;  // for kFile: the file's number on the disk
+    int16_t file;  // for kFile: the file's number on its disk
 };
-CellState cells[imgpry::DiskImage::kNumTracks][fs::kLastSector];
-int32_t owner[imgpry::DiskImage::kNumTracks][fs::kLastSector];  // -1 none, -2 directory, k file
+CellState cells[kMaxDisks][imgpry::DiskImage::kNumTracks][fs::kLastSector];
+int32_t lastTracks[kMaxDisks];
+int32_t owner[imgpry::DiskImage::kNumTracks][fs::kLastSector];  // -1 none, -2 directory, -3 two users, k file
 
 const char* fileColour(int32_t k, char* buf, size_t size) {
     (void)std::snprintf(buf, size, "hsl(%d,65%%,62%%)", static_cast<int>((k * 137) % 360));
@@ -232,18 +285,52 @@ Cell cellKind(int32_t owned, int32_t held, const imgpry::SectorRecord& rec) {
 void claim(int32_t t, int32_t r, int32_t who) {
     if (t < 0 || t >= imgpry::DiskImage::kNumTracks || r < fs::kFirstSector || r > fs::kLastSector) return;
     int32_t& o = owner[t][r - 1];
-    o = o == -1 ? who : -3;  // -3: used twice
+    o = o == -1 ? who : -3;
 }
 
-// --- The report ----------------------------------------------------------
+// The selected disk's map: who uses each sector of its tracks, and what the
+// sector is. Bounded: 164 × 5 reads, and one step per sector of a file.
+void mapDisk(int32_t d, const DiskFacts& f) {
+    for (auto& row : owner) std::fill(std::begin(row), std::end(row), -1);
+    for (int32_t r = 1; r <= f.dirRead / fs::kSectorBytes; ++r) claim(fs::kDirTrack, r, -2);
+    for (int32_t k = 0; k < f.files; ++k) {
+        const fs::Entry& e = files[f.firstFile + k].entry;
+        int32_t t = e.track;
+        int32_t c = t >> 1;
+        int32_t h = t & 1;
+        int32_t r = e.sector;
+        for (int32_t s = 0; s < e.size / fs::kSectorBytes; ++s) {
+            claim(t, r, k);
+            image.stepSector(t, c, h, r);
+        }
+    }
+    int32_t lastTrack = -1;
+    for (int32_t t = 0; t < imgpry::DiskImage::kNumTracks; ++t) {
+        if (image.trackOffset(t) >= 0) lastTrack = t;
+    }
+    lastTracks[d] = lastTrack;
+    for (int32_t t = 0; t <= lastTrack; ++t) {
+        for (int32_t r = 1; r <= fs::kLastSector; ++r) {
+            imgpry::SectorRecord rec;
+            const int32_t held =
+                image.readSector(t, t >> 1, t & 1, r, fs::kSizeCode, sectorBuffer, fs::kSectorBytes, rec);
+            const int32_t o = owner[t][r - 1];
+            cells[d][t][r - 1] = CellState{cellKind(o, held, rec), static_cast<int16_t>(o)};
+        }
+    }
+}
 
-struct DiskFacts {
-    int32_t present = 0;
-    int32_t markedRecords = 0;
-};
-
-DiskFacts countTracks() {
-    DiskFacts f;
+// Gathers the facts of disk d, which it selects.
+void analyseDisk(int32_t d, bool withMap) {
+    DiskFacts& f = diskFacts[d];
+    fs::selectDisk(image, d);
+    f.offset = image.diskOffsetOf(d);
+    f.sizeField = image.diskSizeField();
+    f.mediaType = image.mediaType();
+    f.writeProtect = image.writeProtect();
+    std::memcpy(f.name, image.diskName(), sizeof f.name);
+    f.present = 0;
+    f.markedRecords = 0;
     for (int32_t t = 0; t < imgpry::DiskImage::kNumTracks; ++t) {
         if (image.trackOffset(t) < 0) continue;
         ++f.present;
@@ -253,8 +340,35 @@ DiskFacts countTracks() {
             if (trackRecords[i].status != 0 || trackRecords[i].deleted != 0) ++f.markedRecords;
         }
     }
-    return f;
+    fs::readDirectory(image, dirBuffer, dirReport);
+    f.dirRead = dirReport.delivered;
+    f.dirStop = dirReport.shortCount > 0 ? dirReport.shorts[0] : fs::ShortSector{};
+    f.dirMarks = keepMarks(dirReport);
+    f.trackOne[0] = '\0';
+    if (f.dirRead < fs::kDirBytes) describeTrackOne(f.trackOne, sizeof f.trackOne);
+    f.firstFile = fileCount;
+    f.files = 0;
+    const int32_t entries = f.dirRead / fs::kDirEntrySize;
+    for (int32_t j = 0; j < entries; ++j) {
+        const uint8_t* e = dirBuffer + static_cast<std::ptrdiff_t>(fs::kDirEntrySize) * j;
+        if (e[0] == fs::kStatusEnd) break;
+        if (e[0] != fs::kStatusFile) continue;
+        FileFacts& ff = files[fileCount++];
+        ++f.files;
+        ff.entry = fs::decodeEntry(e);
+        ff.disk = static_cast<int16_t>(d);
+        ff.index = static_cast<int16_t>(j);
+        fs::readFile(image, ff.entry, fileBuffer, fileReport);
+        ff.got = fileReport.got;
+        ff.shorts = keepShorts(fileReport);
+        ff.marks = keepMarks(fileReport);
+        ff.unsafe = fs::isUnsafeName(ff.entry.name, fs::kHostNameRules);
+        ff.writes = ff.got > 0 && ff.entry.name[0] != '\0' && !ff.unsafe;
+    }
+    if (withMap) mapDisk(d, f);
 }
+
+// --- The report ----------------------------------------------------------
 
 const char* density(uint8_t d) { return d == 0x40 ? "single" : d == 0x00 ? "double" : "other"; }
 
@@ -297,28 +411,30 @@ void jsonTracks() {
     out("]");
 }
 
-void jsonShorts(const fs::RunReport& r) {
+void jsonShort(const fs::ShortSector& s) {
+    out("{\"track\":%d,\"sector\":%d,\"held\":%d", static_cast<int>(s.track), static_cast<int>(s.sector),
+        static_cast<int>(s.held));
+    if (s.error != 0) {
+        out(",\"reason\":");
+        jsonString(std::strerror(s.error));
+    }
+    out("}");
+}
+
+void jsonShorts(const Span& s) {
     out("[");
-    const int32_t n = r.shortCount < fs::kMaxRunSectors ? r.shortCount : fs::kMaxRunSectors;
-    for (int32_t i = 0; i < n; ++i) {
-        const fs::ShortSector& s = r.shorts[i];
-        out("%s{\"track\":%d,\"sector\":%d,\"held\":%d", i == 0 ? "" : ",", static_cast<int>(s.track),
-            static_cast<int>(s.sector), static_cast<int>(s.held));
-        if (s.error != 0) {
-            out(",\"reason\":");
-            jsonString(std::strerror(s.error));
-        }
-        out("}");
+    for (int32_t i = 0; i < s.count; ++i) {
+        if (i > 0) out(",");
+        jsonShort(shortAt(s.at + i));
     }
     out("]");
 }
 
-void jsonMarks(const fs::RunReport& r) {
+void jsonMarks(const Span& s) {
     out("[");
-    const int32_t n = r.markCount < fs::kMaxRunSectors ? r.markCount : fs::kMaxRunSectors;
     char meaning[32];
-    for (int32_t i = 0; i < n; ++i) {
-        const fs::MarkedSector& m = r.marks[i];
+    for (int32_t i = 0; i < s.count; ++i) {
+        const PoolMark& m = markPool[s.at + i];
         out("%s{\"track\":%d,\"sector\":%d,\"status\":%u,\"deleted\":%u,\"meaning\":\"%s\"}", i == 0 ? "" : ",",
             static_cast<int>(m.track), static_cast<int>(m.sector), m.status, m.deleted,
             fs::markMeaning(m.status, m.deleted, meaning, sizeof meaning));
@@ -326,216 +442,160 @@ void jsonMarks(const fs::RunReport& r) {
     out("]");
 }
 
-void textMarks(const fs::RunReport& r) {
+void textMarks(const Span& s) {
     char meaning[32];
-    const int32_t n = r.markCount < fs::kMaxRunSectors ? r.markCount : fs::kMaxRunSectors;
-    for (int32_t i = 0; i < n; ++i) {
-        out("%s trk=%02x sec=%02x (%s)", i == 0 ? "" : ",", static_cast<unsigned>(r.marks[i].track),
-            static_cast<unsigned>(r.marks[i].sector),
-            fs::markMeaning(r.marks[i].status, r.marks[i].deleted, meaning, sizeof meaning));
+    for (int32_t i = 0; i < s.count; ++i) {
+        const PoolMark& m = markPool[s.at + i];
+        out("%s trk=%02x sec=%02x (%s)", i == 0 ? "" : ",", static_cast<unsigned>(m.track),
+            static_cast<unsigned>(m.sector), fs::markMeaning(m.status, m.deleted, meaning, sizeof meaning));
     }
+}
+
+void jsonFile(int32_t k, bool first) {
+    const FileFacts& f = files[k];
+    const FileFacts* later = replacedBy(k);
+    char utf8[4 * 64];
+    out("%s{\"entry\":%d,\"name\":", first ? "" : ",", static_cast<int>(f.index));
+    jsonString(sjisToUtf8(f.entry.name, utf8, sizeof utf8));
+    out(",\"nameBytes\":");
+    jsonHex(f.entry.name);
+    out(",\"size\":%d,\"track\":%d,\"sector\":%d,\"read\":%d,\"short\":", static_cast<int>(f.entry.size),
+        static_cast<int>(f.entry.track), static_cast<int>(f.entry.sector), static_cast<int>(f.got));
+    jsonShorts(f.shorts);
+    out(",\"marked\":");
+    jsonMarks(f.marks);
+    out(",\"unsafe\":%s,\"written\":%s,\"replacedBy\":", f.unsafe ? "true" : "false", f.writes ? "true" : "false");
+    if (later != nullptr) {
+        out("{\"disk\":%d,\"entry\":%d}", later->disk + 1, later->index);
+    } else {
+        out("null");
+    }
+    out("}");
+}
+
+void textFile(int32_t k) {
+    const FileFacts& f = files[k];
+    const FileFacts* later = replacedBy(k);
+    char where[160];
+    out("  %-12s %8d  trk=%02x sec=%02x  ", shown(f.entry.name), static_cast<int>(f.entry.size),
+        static_cast<unsigned>(f.entry.track), static_cast<unsigned>(f.entry.sector));
+    if (f.entry.size == 0) {
+        out("empty");
+    } else if (f.got == 0) {
+        describeShort(shortAt(f.shorts.at), where, sizeof where);
+        out("unreadable: %s", where);
+    } else if (f.got < f.entry.size) {
+        out("partly read: %d of %d bytes; short:", static_cast<int>(f.got), static_cast<int>(f.entry.size));
+        for (int32_t i = 0; i < f.shorts.count; ++i) {
+            const fs::ShortSector s = shortAt(f.shorts.at + i);
+            out("%s trk=%02x sec=%02x (%d bytes%s%s)", i == 0 ? "" : ",", static_cast<unsigned>(s.track),
+                static_cast<unsigned>(s.sector), static_cast<int>(s.held), s.error != 0 ? ", " : "",
+                s.error != 0 ? std::strerror(s.error) : "");
+        }
+    } else {
+        out("whole");
+    }
+    if (f.marks.count > 0) {
+        out("; marked:");
+        textMarks(f.marks);
+    }
+    if (f.unsafe) out("; unsafe name");
+    if (later != nullptr) out("; replaced by disk %d entry %d", later->disk + 1, later->index);
+    out("\n");
+}
+
+bool fileDamaged(int32_t k) {
+    const FileFacts& f = files[k];
+    const bool whole = f.entry.size == 0 || f.got == f.entry.size;
+    return !whole || f.marks.count > 0 || f.unsafe || replacedBy(k) != nullptr || (f.entry.size > 0 && !f.writes);
 }
 
 void mapPanel(int32_t d, int32_t& y);
 
-// One disk: its facts, its directory and its files, in the chosen format.
-void reportDisk(int32_t d, const Options& o, int32_t& listedIndex, int32_t& mapY) {
-    fs::selectDisk(image, d);
-    const DiskFacts facts = countTracks();
-    fs::readDirectory(image, dirBuffer, dirReport);
-    const bool dirWhole = dirReport.delivered == fs::kDirBytes;
-    if (!dirWhole) damaged();
-    const char* name = image.diskName();
-    const char* media = mediaName(image.mediaType());
-    char utf8[4 * 64];
-    char where[160];
-    char track1[128] = "";
-    if (!dirWhole) describeTrackOne(track1, sizeof track1);
-
+void renderDisk(int32_t d, const Options& o, int32_t& mapY) {
+    const DiskFacts& f = diskFacts[d];
     if (o.format == Format::kMap) {
         mapPanel(d, mapY);
         return;
     }
+    // The track listings come from the image, as the reader walks it.
+    fs::selectDisk(image, d);
+    const char* media = mediaName(f.mediaType);
+    const bool dirWhole = f.dirRead == fs::kDirBytes;
+    char utf8[4 * 64];
+    char where[160];
     if (o.format == Format::kJson) {
         out("%s{\"disk\":%d,\"offset\":%lld,\"sizeField\":%u,\"name\":", d == 0 ? "" : ",", static_cast<int>(d + 1),
-            static_cast<long long>(image.diskOffsetOf(d)), static_cast<unsigned>(image.diskSizeField()));
-        jsonString(sjisToUtf8(name, utf8, sizeof utf8));
+            static_cast<long long>(f.offset), static_cast<unsigned>(f.sizeField));
+        jsonString(sjisToUtf8(f.name, utf8, sizeof utf8));
         out(",\"nameBytes\":");
-        jsonHex(name);
-        out(",\"mediaType\":%d,\"media\":", static_cast<int>(image.mediaType()));
+        jsonHex(f.name);
+        out(",\"mediaType\":%d,\"media\":", static_cast<int>(f.mediaType));
         if (media != nullptr) {
             out("\"%s\"", media);
         } else {
             out("null");
         }
-        out(",\"writeProtected\":%s,\"tracksPresent\":%d,\"markedRecords\":%d,",
-            image.writeProtect() != 0 ? "true" : "false", static_cast<int>(facts.present),
-            static_cast<int>(facts.markedRecords));
+        out(",\"writeProtected\":%s,\"tracksPresent\":%d,\"markedRecords\":%d,", f.writeProtect != 0 ? "true" : "false",
+            static_cast<int>(f.present), static_cast<int>(f.markedRecords));
         jsonTracks();
-        out(",\"directory\":{\"read\":%d,\"stop\":", static_cast<int>(dirReport.delivered));
+        out(",\"directory\":{\"read\":%d,\"stop\":", static_cast<int>(f.dirRead));
         if (dirWhole) {
             out("null");
         } else {
-            const fs::ShortSector& s = dirReport.shorts[0];
-            out("{\"track\":%d,\"sector\":%d,\"held\":%d", static_cast<int>(s.track), static_cast<int>(s.sector),
-                static_cast<int>(s.held));
-            if (s.error != 0) {
-                out(",\"reason\":");
-                jsonString(std::strerror(s.error));
-            }
-            out("}");
+            jsonShort(f.dirStop);
         }
         out(",\"marked\":");
-        jsonMarks(dirReport);
+        jsonMarks(f.dirMarks);
         if (!dirWhole) {
             out(",\"trackOne\":");
-            jsonString(track1);
+            jsonString(f.trackOne);
         }
         out("},\"files\":[");
+        for (int32_t k = 0; k < f.files; ++k) jsonFile(f.firstFile + k, k == 0);
+        out("]}");
+        return;
+    }
+    out("disk %d at offset %lld: \"%s\", ", static_cast<int>(d + 1), static_cast<long long>(f.offset), shown(f.name));
+    if (media != nullptr) {
+        out("%s", media);
     } else {
-        out("disk %d at offset %lld: \"%s\", %s", static_cast<int>(d + 1),
-            static_cast<long long>(image.diskOffsetOf(d)), shown(name), media != nullptr ? media : "");
-        if (media == nullptr) out("media type 0x%02x", static_cast<unsigned>(image.mediaType()));
-        out(", size field %u, %s\n", static_cast<unsigned>(image.diskSizeField()),
-            image.writeProtect() != 0 ? "write-protected" : "not write-protected");
-        out("  tracks: %d present, %d records marked\n", static_cast<int>(facts.present),
-            static_cast<int>(facts.markedRecords));
-        if (dirWhole) {
-            out("  directory: read whole");
-        } else {
-            describeShort(dirReport.shorts[0], where, sizeof where);
-            out("  directory: %s %d of 2048 bytes, %s; %s", dirReport.delivered == 0 ? "not read," : "partly read,",
-                static_cast<int>(dirReport.delivered), where, track1);
-        }
-        if (dirReport.markCount > 0) {
-            out("; marked:");
-            textMarks(dirReport);
-        }
-        out("\n");
-        if (o.tracks) textTracks();
+        out("media type 0x%02x", static_cast<unsigned>(f.mediaType));
     }
-    if (dirReport.markCount > 0) damaged();
-
-    const int32_t entries = dirReport.delivered / fs::kDirEntrySize;
-    bool firstFile = true;
-    static uint8_t dir[fs::kDirBytes];
-    std::memcpy(dir, dirBuffer, sizeof dir);
-    for (int32_t j = 0; j < entries; ++j) {
-        const uint8_t* e = dir + static_cast<std::ptrdiff_t>(fs::kDirEntrySize) * j;
-        if (e[0] == fs::kStatusEnd) break;
-        if (e[0] != fs::kStatusFile) continue;
-        const fs::Entry entry = fs::decodeEntry(e);
-        fs::readFile(image, entry, fileBuffer, fileReport);
-        const int32_t k = listedIndex++;
-        const Listed* later = replacedBy(k);
-        const bool unsafe = fs::isUnsafeName(entry.name, fs::kHostNameRules);
-        const bool written = listed[k].writes;
-        const bool whole = entry.size == 0 || fileReport.got == entry.size;
-        if (!whole || fileReport.markCount > 0 || unsafe || later != nullptr || (entry.size > 0 && !written)) damaged();
-        if (o.format == Format::kJson) {
-            out("%s{\"entry\":%d,\"name\":", firstFile ? "" : ",", static_cast<int>(j));
-            jsonString(sjisToUtf8(entry.name, utf8, sizeof utf8));
-            out(",\"nameBytes\":");
-            jsonHex(entry.name);
-            out(",\"size\":%d,\"track\":%d,\"sector\":%d,\"read\":%d,\"short\":", static_cast<int>(entry.size),
-                static_cast<int>(entry.track), static_cast<int>(entry.sector), static_cast<int>(fileReport.got));
-            jsonShorts(fileReport);
-            out(",\"marked\":");
-            jsonMarks(fileReport);
-            out(",\"unsafe\":%s,\"written\":%s,\"replacedBy\":", unsafe ? "true" : "false", written ? "true" : "false");
-            if (later != nullptr) {
-                out("{\"disk\":%d,\"entry\":%d}", later->disk + 1, later->entry);
-            } else {
-                out("null");
-            }
-            out("}");
-        } else {
-            out("  %-12s %8d  trk=%02x sec=%02x  ", shown(entry.name), static_cast<int>(entry.size),
-                static_cast<unsigned>(entry.track), static_cast<unsigned>(entry.sector));
-            if (entry.size == 0) {
-                out("empty");
-            } else if (fileReport.got == 0) {
-                describeShort(fileReport.shorts[0], where, sizeof where);
-                out("unreadable: %s", where);
-            } else if (!whole) {
-                out("partly read: %d of %d bytes; short:", static_cast<int>(fileReport.got),
-                    static_cast<int>(entry.size));
-                const int32_t n =
-                    fileReport.shortCount < fs::kMaxRunSectors ? fileReport.shortCount : fs::kMaxRunSectors;
-                for (int32_t i = 0; i < n; ++i) {
-                    out("%s trk=%02x sec=%02x (%d bytes)", i == 0 ? "" : ",",
-                        static_cast<unsigned>(fileReport.shorts[i].track),
-                        static_cast<unsigned>(fileReport.shorts[i].sector),
-                        static_cast<int>(fileReport.shorts[i].held));
-                }
-            } else {
-                out("whole");
-            }
-            if (fileReport.markCount > 0) {
-                out("; marked:");
-                textMarks(fileReport);
-            }
-            if (unsafe) out("; unsafe name");
-            if (later != nullptr) out("; replaced by disk %d entry %d", later->disk + 1, later->entry);
-            out("\n");
-        }
-        firstFile = false;
+    out(", size field %u, %s\n", static_cast<unsigned>(f.sizeField),
+        f.writeProtect != 0 ? "write-protected" : "not write-protected");
+    out("  tracks: %d present, %d records marked\n", static_cast<int>(f.present), static_cast<int>(f.markedRecords));
+    if (dirWhole) {
+        out("  directory: read whole");
+    } else {
+        describeShort(f.dirStop, where, sizeof where);
+        out("  directory: %s %d of 2048 bytes, %s; %s", f.dirRead == 0 ? "not read," : "partly read,",
+            static_cast<int>(f.dirRead), where, f.trackOne);
     }
-    if (o.format == Format::kJson) out("]}");
+    if (f.dirMarks.count > 0) {
+        out("; marked:");
+        textMarks(f.dirMarks);
+    }
+    out("\n");
+    if (o.tracks) textTracks();
+    for (int32_t k = 0; k < f.files; ++k) textFile(f.firstFile + k);
 }
 
 void mapPanel(int32_t d, int32_t& y) {
-    // Who uses which sector.
-    for (auto& row : owner) std::fill(std::begin(row), std::end(row), -1);
-    if (dirReport.delivered > 0) {
-        for (int32_t r = 1; r <= dirReport.delivered / fs::kSectorBytes; ++r) claim(fs::kDirTrack, r, -2);
-    }
-    static char names[fs::kDirEntries][fs::kMaxNameLength + 1];
-    int32_t files = 0;
-    const int32_t entries = dirReport.delivered / fs::kDirEntrySize;
-    for (int32_t j = 0; j < entries; ++j) {
-        const uint8_t* e = dirBuffer + static_cast<std::ptrdiff_t>(fs::kDirEntrySize) * j;
-        if (e[0] == fs::kStatusEnd) break;
-        if (e[0] != fs::kStatusFile) continue;
-        const fs::Entry entry = fs::decodeEntry(e);
-        std::memcpy(names[files], entry.name, sizeof names[files]);
-        int32_t t = entry.track;
-        int32_t c = t >> 1;
-        int32_t h = t & 1;
-        int32_t r = entry.sector;
-        // One step per sector of the file: at most 255.
-        for (int32_t s = 0; s < entry.size / fs::kSectorBytes; ++s) {
-            claim(t, r, files);
-            image.stepSector(t, c, h, r);
-        }
-        ++files;
-    }
-    int32_t lastTrack = -1;
-    for (int32_t t = 0; t < imgpry::DiskImage::kNumTracks; ++t) {
-        if (image.trackOffset(t) >= 0) lastTrack = t;
-    }
-    for (int32_t t = 0; t <= lastTrack; ++t) {
-        for (int32_t r = 1; r <= fs::kLastSector; ++r) {
-            imgpry::SectorRecord rec;
-            const int32_t held =
-                image.readSector(t, t >> 1, t & 1, r, fs::kSizeCode, sectorBuffer, fs::kSectorBytes, rec);
-            const int32_t o = owner[t][r - 1];
-            const Cell kind = cellKind(o, held, rec);
-            cells[t][r - 1] = CellState{kind, static_cast<int16_t>(o)};
-        }
-    }
+    const DiskFacts& f = diskFacts[d];
+    const int32_t lastTrack = lastTracks[d];
     constexpr int32_t kCell = 14;
     constexpr int32_t kLeft = 40;
     char utf8[4 * 64];
     char colour[32];
     out("<g transform=\"translate(10,%d)\">\n<text x=\"0\" y=\"16\" font-size=\"14\" font-weight=\"bold\">disk %d: ",
         static_cast<int>(y), static_cast<int>(d + 1));
-    xmlText(sjisToUtf8(image.diskName(), utf8, sizeof utf8));
-    const char* media = mediaName(image.mediaType());
+    xmlText(sjisToUtf8(f.name, utf8, sizeof utf8));
+    const char* media = mediaName(f.mediaType);
     if (media != nullptr) {
         out(" (%s)", media);
     } else {
-        out(" (media type 0x%02x)", static_cast<unsigned>(image.mediaType()));
+        out(" (media type 0x%02x)", static_cast<unsigned>(f.mediaType));
     }
     out("</text>\n");
     const int32_t top = 28;
@@ -550,7 +610,7 @@ void mapPanel(int32_t d, int32_t& y) {
                 static_cast<int>(t));
         }
         for (int32_t r = 1; r <= fs::kLastSector; ++r) {
-            const CellState& cs = cells[t][r - 1];
+            const CellState& cs = cells[d][t][r - 1];
             const char* fill = "#e8e8e8";
             switch (cs.kind) {
                 case kAbsent:
@@ -560,7 +620,7 @@ void mapPanel(int32_t d, int32_t& y) {
                     fill = "#d0d0d0";
                     break;
                 case kDirectory:
-                    fill = "#303030";
+                    fill = "#404040";
                     break;
                 case kFile:
                     fill = fileColour(cs.file, colour, sizeof colour);
@@ -586,7 +646,7 @@ void mapPanel(int32_t d, int32_t& y) {
         const char* fill;
         const char* text;
     };
-    const Kind kinds[] = {{"#303030", "directory"},  {"#d0d0d0", "present, used by no file"},
+    const Kind kinds[] = {{"#404040", "directory"},  {"#d0d0d0", "present, used by no file"},
                           {"#ffffff", "missing"},    {"#ff9900", "short"},
                           {"#d00000", "marked bad"}, {"#000000", "used by two files"}};
     int32_t ly = top;
@@ -597,12 +657,12 @@ void mapPanel(int32_t d, int32_t& y) {
             k.text);
         ly += 16;
     }
-    for (int32_t f = 0; f < files; ++f) {
+    for (int32_t k = 0; k < f.files; ++k) {
         out("<rect x=\"%d\" y=\"%d\" width=\"12\" height=\"12\" fill=\"%s\" stroke=\"#999\"/><text x=\"%d\" y=\"%d\" "
             "font-size=\"11\">",
-            static_cast<int>(lx), static_cast<int>(ly), fileColour(f, colour, sizeof colour), static_cast<int>(lx + 18),
+            static_cast<int>(lx), static_cast<int>(ly), fileColour(k, colour, sizeof colour), static_cast<int>(lx + 18),
             static_cast<int>(ly + 10));
-        xmlText(sjisToUtf8(names[f], utf8, sizeof utf8));
+        xmlText(sjisToUtf8(files[f.firstFile + k].entry.name, utf8, sizeof utf8));
         out("</text>\n");
         ly += 16;
     }
@@ -642,15 +702,22 @@ int report(const Options& o, bool opened, const char* shownPath) {
     if (disks == 0 || image.hasMoreDisks() || image.scanError() != 0 || input.readError() != 0 || input.overLimit()) {
         damaged();
     }
-    collectListed();
+    fileCount = 0;
+    shortsUsed = 0;
+    marksUsed = 0;
+    for (int32_t d = 0; d < disks; ++d) analyseDisk(d, o.format == Format::kMap);
+    for (int32_t d = 0; d < disks; ++d) {
+        if (diskFacts[d].dirRead < fs::kDirBytes || diskFacts[d].dirMarks.count > 0) damaged();
+    }
+    for (int32_t k = 0; k < fileCount; ++k) {
+        if (fileDamaged(k)) damaged();
+    }
     int64_t after = input.size();
     if (disks > 0) {
-        image.selectDisk(disks - 1);
-        after = input.size() - (image.diskOffsetOf(disks - 1) + static_cast<int64_t>(image.diskSizeField()));
+        after = input.size() - (diskFacts[disks - 1].offset + static_cast<int64_t>(diskFacts[disks - 1].sizeField));
         if (after < 0) after = 0;
     }
-    char utf8[4 * 4096 * 3];
-    int32_t listedIndex = 0;
+    static char utf8[4 * 4096 * 3];
     int32_t mapY = 40;
     if (o.format == Format::kJson) {
         out("{\"image\":");
@@ -659,11 +726,16 @@ int report(const Options& o, bool opened, const char* shownPath) {
             static_cast<long long>(input.size()), static_cast<int>(disks), static_cast<long long>(after),
             image.hasMoreDisks() ? "true" : "false");
     } else if (o.format == Format::kMap) {
+        int32_t height = 60;
+        for (int32_t d = 0; d < disks; ++d) {
+            const int32_t grid = 28 + (lastTracks[d] + 1) * 14;
+            const int32_t legend = 28 + (6 + diskFacts[d].files) * 16;
+            height += (grid > legend ? grid : legend) + 20;
+        }
         out("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" "
-            "width=\"%d\" height=\"%d\" font-family=\"sans-serif\">\n<rect width=\"100%%\" height=\"100%%\" "
-            "fill=\"#fff\"/>\n"
-            "<text x=\"10\" y=\"24\" font-size=\"16\" font-weight=\"bold\">",
-            420, 40 + disks * (28 + 164 * 14 + 20) + 40);
+            "width=\"480\" height=\"%d\" font-family=\"sans-serif\">\n<rect width=\"100%%\" height=\"100%%\" "
+            "fill=\"#fff\"/>\n<text x=\"10\" y=\"24\" font-size=\"16\" font-weight=\"bold\">",
+            static_cast<int>(height));
         xmlText(fs::utf8OrReplacement(shownPath, utf8, sizeof utf8));
         out("</text>\n");
     } else {
@@ -671,11 +743,12 @@ int report(const Options& o, bool opened, const char* shownPath) {
             static_cast<long long>(input.size()), static_cast<int>(disks), disks == 1 ? "" : "s",
             static_cast<long long>(after), image.hasMoreDisks() ? ", more than 64 disks (only 64 are read)" : "");
     }
-    for (int32_t d = 0; d < disks; ++d) reportDisk(d, o, listedIndex, mapY);
+    for (int32_t d = 0; d < disks; ++d) renderDisk(d, o, mapY);
     if (o.format == Format::kJson) out("],\"status\":%d}\n", status);
     if (o.format == Format::kMap) out("</svg>\n");
-    if (o.format == Format::kText)
+    if (o.format == Format::kText) {
         out("status: %s\n", status == 0 ? "every file whole" : "damage or loss (exit status 1)");
+    }
     return status;
 }
 
