@@ -19,6 +19,9 @@ void RecordIndex::drop() {
     slotBits = kFirstSlotBits;
     used = 0;
     segmentCount = 0;
+    // Every answer kept so far belongs to an older generation now.
+    if (generation != 0) ++generation;
+    if (generation == UINT32_MAX) generation = 0;
 }
 
 uint32_t RecordIndex::lookup(int64_t offset) const {
@@ -113,13 +116,25 @@ RecordIndex::Step RecordIndex::enter(ImageFile& file, int64_t offset, int32_t wa
         }
     }
     seg.end = used;
-    for (uint32_t g = seg.begin; g < seg.end; ++g) byId[g] = byKey[g] = g;
-    std::sort(byId + seg.begin, byId + seg.end, [&](uint32_t a, uint32_t b) {
-        return std::pair{records[a].id, a} < std::pair{records[b].id, b};
-    });
-    std::sort(byKey + seg.begin, byKey + seg.end, [&](uint32_t a, uint32_t b) {
-        return std::pair{keyOf(a), a} < std::pair{keyOf(b), b};
-    });
+    // Both orders sort (value, index) pairs packed into one 64-bit word, so
+    // the sort compares plain integers rather than records. A segment holds
+    // at most one walk, so the scratch space always suffices.
+    const uint32_t n = seg.end - seg.begin;
+    for (uint32_t k = 0; k < n; ++k) {
+        const uint32_t g = seg.begin + k;
+        scratch[k] = uint64_t{records[g].id} << 32U | g;
+    }
+    std::sort(scratch, scratch + n);
+    for (uint32_t k = 0; k < n; ++k) byId[seg.begin + k] = static_cast<uint32_t>(scratch[k]);
+    for (uint32_t k = 0; k < n; ++k) {
+        const uint32_t g = seg.begin + k;
+        // Keys lie in (-2^21, 2^16): shifted by 2^31 they are unsigned 32-bit
+        // values in the same order.
+        const auto key = static_cast<uint32_t>(keyOf(g) + (int64_t{1} << 31));
+        scratch[k] = uint64_t{key} << 32U | g;
+    }
+    std::sort(scratch, scratch + n);
+    for (uint32_t k = 0; k < n; ++k) byKey[seg.begin + k] = static_cast<uint32_t>(scratch[k]);
     at = seg.begin;
     return Step::kRecord;
 }
@@ -182,13 +197,25 @@ bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found
         std::memset(slots, 0, sizeof(uint32_t) << slotBits);
         slotsClear = true;
     }
+    if (generation == 0) {
+        std::memset(answers, 0, sizeof answers);
+        generation = 1;
+    }
+    Answer& answer = answers[answerSlot(start, id)];
+    if (answer.generation == generation && answer.start == start && answer.id == id) {
+        found = answer.found;
+        return answer.hit;
+    }
     bool full = false;
-    if (search(file, start, id, found, full)) return true;
-    if (!full) return false;
-    // Out of room: start again from nothing, where one walk always fits.
-    drop();
-    full = false;
-    return search(file, start, id, found, full);
+    bool hit = search(file, start, id, found, full);
+    if (!hit && full) {
+        // Out of room: start again from nothing, where one walk always fits.
+        drop();
+        full = false;
+        hit = search(file, start, id, found, full);
+    }
+    answer = Answer{start, id, generation, hit ? found : Found{}, hit};
+    return hit;
 }
 
 }  // namespace imgpry::detail

@@ -65,6 +65,27 @@ public:
     void drop();
 
 private:
+    // The answers to recent searches, by start and ID: a disk whose files
+    // share sectors asks for the same sector many times, and each answer
+    // would otherwise cost a binary search per segment passed.
+    struct Answer {
+        int64_t start;
+        uint32_t id;
+        uint32_t generation;  // valid only while it equals the index's
+        Found found;
+        bool hit;
+    };
+    static constexpr uint32_t kAnswerBits = 12;
+    uint32_t answerSlot(int64_t start, uint32_t id) const {
+        const uint64_t key =
+            static_cast<uint64_t>(start) * 0x9E3779B97F4A7C15ULL ^ (uint64_t{id} * 0xC2B2AE3D27D4EB4FULL);
+        return static_cast<uint32_t>(key >> (64U - kAnswerBits));
+    }
+    Answer answers[1U << kAnswerBits];
+    uint32_t generation = 0;  // 0: the answers are not cleared yet
+
+public:
+private:
     struct Record {
         int64_t offset;  // of the header
         uint32_t id;
@@ -113,8 +134,9 @@ private:
     bool slotsClear = false;  // whether slots [0, 2^slotBits) are cleared for use
     uint32_t slots[1U << kSlotBits];
     Record records[kCapacity];
-    uint32_t byId[kCapacity];   // per segment: its records sorted by (id, index)
-    uint32_t byKey[kCapacity];  // per segment: its records sorted by (key, index)
+    uint32_t byId[kCapacity];    // per segment: its records sorted by (id, index)
+    uint32_t byKey[kCapacity];   // per segment: its records sorted by (key, index)
+    uint64_t scratch[kMaxWalk];  // the packed pairs of the segment being sorted
     Segment segments[kMaxSegments];
 };
 
