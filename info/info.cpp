@@ -41,7 +41,8 @@ struct Options {
     const char* path = nullptr;
 };
 
-int status = 0;  // the exit status so far
+int status = 0;         // the exit status so far
+int64_t imageSize = 0;  // bytes of the image
 void damaged() { status = 1; }
 
 // The report goes to standard output.
@@ -511,20 +512,29 @@ bool fileDamaged(int32_t k) {
 }
 
 void mapPanel(int32_t d, int32_t& y);
+void jsonDisk(int32_t d);
+void textDisk(int32_t d, bool tracks);
 
 void renderDisk(int32_t d, const Options& o, int32_t& mapY) {
-    const DiskFacts& f = diskFacts[d];
     if (o.format == Format::kMap) {
         mapPanel(d, mapY);
         return;
     }
     // The track listings come from the image, as the reader walks it.
     fs::selectDisk(image, d);
+    if (o.format == Format::kJson) {
+        jsonDisk(d);
+    } else {
+        textDisk(d, o.tracks);
+    }
+}
+
+void jsonDisk(int32_t d) {
+    const DiskFacts& f = diskFacts[d];
     const char* media = mediaName(f.mediaType);
     const bool dirWhole = f.dirRead == fs::kDirBytes;
-    char utf8[4 * 64];
-    char where[160];
-    if (o.format == Format::kJson) {
+    {
+        char utf8[4 * 64];
         out("%s{\"disk\":%d,\"offset\":%lld,\"sizeField\":%u,\"name\":", d == 0 ? "" : ",", static_cast<int>(d + 1),
             static_cast<long long>(f.offset), static_cast<unsigned>(f.sizeField));
         jsonString(sjisToUtf8(f.name, utf8, sizeof utf8));
@@ -554,8 +564,13 @@ void renderDisk(int32_t d, const Options& o, int32_t& mapY) {
         out("},\"files\":[");
         for (int32_t k = 0; k < f.files; ++k) jsonFile(f.firstFile + k, k == 0);
         out("]}");
-        return;
     }
+}
+
+void textDisk(int32_t d, bool tracks) {
+    const DiskFacts& f = diskFacts[d];
+    const char* media = mediaName(f.mediaType);
+    const bool dirWhole = f.dirRead == fs::kDirBytes;
     out("disk %d at offset %lld: \"%s\", ", static_cast<int>(d + 1), static_cast<long long>(f.offset), shown(f.name));
     if (media != nullptr) {
         out("%s", media);
@@ -568,6 +583,7 @@ void renderDisk(int32_t d, const Options& o, int32_t& mapY) {
     if (dirWhole) {
         out("  directory: read whole");
     } else {
+        char where[160];
         describeShort(f.dirStop, where, sizeof where);
         out("  directory: %s %d of 2048 bytes, %s; %s", f.dirRead == 0 ? "not read," : "partly read,",
             static_cast<int>(f.dirRead), where, f.trackOne);
@@ -577,7 +593,7 @@ void renderDisk(int32_t d, const Options& o, int32_t& mapY) {
         textMarks(f.dirMarks);
     }
     out("\n");
-    if (o.tracks) textTracks();
+    if (tracks) textTracks();
     for (int32_t k = 0; k < f.files; ++k) textFile(f.firstFile + k);
 }
 
@@ -712,9 +728,9 @@ int report(const Options& o, bool opened, const char* shownPath) {
     for (int32_t k = 0; k < fileCount; ++k) {
         if (fileDamaged(k)) damaged();
     }
-    int64_t after = input.size();
+    int64_t after = imageSize;
     if (disks > 0) {
-        after = input.size() - (diskFacts[disks - 1].offset + static_cast<int64_t>(diskFacts[disks - 1].sizeField));
+        after = imageSize - (diskFacts[disks - 1].offset + static_cast<int64_t>(diskFacts[disks - 1].sizeField));
         if (after < 0) after = 0;
     }
     static char utf8[4 * 4096 * 3];
@@ -723,7 +739,7 @@ int report(const Options& o, bool opened, const char* shownPath) {
         out("{\"image\":");
         jsonString(fs::utf8OrReplacement(o.path, utf8, sizeof utf8));
         out(",\"size\":%lld,\"diskCount\":%d,\"bytesAfterLastDisk\":%lld,\"moreDisks\":%s,\"disks\":[",
-            static_cast<long long>(input.size()), static_cast<int>(disks), static_cast<long long>(after),
+            static_cast<long long>(imageSize), static_cast<int>(disks), static_cast<long long>(after),
             image.hasMoreDisks() ? "true" : "false");
     } else if (o.format == Format::kMap) {
         int32_t height = 60;
@@ -740,7 +756,7 @@ int report(const Options& o, bool opened, const char* shownPath) {
         out("</text>\n");
     } else {
         out("image: %s\n  %lld bytes, %d disk%s, %lld bytes after the last disk%s\n", shownPath,
-            static_cast<long long>(input.size()), static_cast<int>(disks), disks == 1 ? "" : "s",
+            static_cast<long long>(imageSize), static_cast<int>(disks), disks == 1 ? "" : "s",
             static_cast<long long>(after), image.hasMoreDisks() ? ", more than 64 disks (only 64 are read)" : "");
     }
     for (int32_t d = 0; d < disks; ++d) renderDisk(d, o, mapY);
@@ -786,7 +802,19 @@ int runInfo(int argc, char** argv) {
     static char shownPath[4 * 4096];
     (void)fs::showName(o.path, true, shownPath, sizeof shownPath);
     const bool opened = input.open(image, o.path);
+    imageSize = input.size();
     return report(o, opened, shownPath);
+}
+
+int reportMemory(const uint8_t* data, size_t size, const char* mode, const char* shownPath) {
+    Options o;
+    o.path = shownPath;
+    o.tracks = std::strcmp(mode, "--tracks") == 0;
+    if (std::strcmp(mode, "--json") == 0) o.format = Format::kJson;
+    if (std::strcmp(mode, "--map") == 0) o.format = Format::kMap;
+    status = 0;
+    imageSize = static_cast<int64_t>(size);
+    return report(o, image.openMemory(data, size), shownPath);
 }
 
 #if defined(_WIN32)
@@ -813,6 +841,7 @@ int runInfoWide(int argc, wchar_t** argv) {
     static char shownPath[4 * 4096];
     (void)fs::showName(o.path, true, shownPath, sizeof shownPath);
     const bool opened = input.open(image, argv[pathIndex]);
+    imageSize = input.size();
     return report(o, opened, shownPath);
 }
 #endif
