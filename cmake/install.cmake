@@ -85,8 +85,11 @@ set(CPACK_DEBIAN_TOOL_DESCRIPTION
     "list and extract the files of D88 floppy disk image containers
 imgpry reads a container of floppy disk images stored back to back in the
 multi-disk layout commonly called D88, lists every disk's file directory and
-writes each file, byte for byte, into the current directory. It is careful
-with damaged and hostile images.")
+writes each file, byte for byte, into the current directory. It recovers
+every sector it can, reports what was lost and what the dumping drive marked
+bad, and never writes through a link. imgpry-info shows what an image holds,
+disk by disk, file by file and sector by sector, as a report, JSON or an SVG
+map.")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME imgpry-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
