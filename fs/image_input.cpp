@@ -46,47 +46,39 @@ void ImageInput::release() {
     capacity = 0;
 }
 
-bool ImageInput::open(DiskImage& image, const char* path, int64_t limit) {
-    release();
+bool ImageInput::openFile(DiskImage& image, FILE* file, int64_t limit, bool (*reopen)(DiskImage&, const void*),
+                          const void* path) {
     bound = limit;
-    errno = 0;
-    FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         openErrno = errno;
         return false;
     }
     int64_t length = 0;
-    if (canSeek(file, length)) {
-        (void)std::fclose(file);
-        bytes = length;
-        errno = 0;
-        const bool opened = image.open(path);
-        openErrno = opened ? 0 : errno;
-        return opened;
-    }
-    return finish(image, file);
+    if (!canSeek(file, length)) return finish(image, file);
+    // A file that seeks is read in place, by the reader itself.
+    (void)std::fclose(file);
+    bytes = length;
+    errno = 0;
+    const bool opened = reopen(image, path);
+    openErrno = opened ? 0 : errno;
+    return opened;
+}
+
+bool ImageInput::open(DiskImage& image, const char* path, int64_t limit) {
+    release();
+    errno = 0;
+    return openFile(
+        image, std::fopen(path, "rb"), limit,
+        [](DiskImage& i, const void* p) { return i.open(static_cast<const char*>(p)); }, path);
 }
 
 #if defined(_WIN32)
 bool ImageInput::open(DiskImage& image, const wchar_t* path, int64_t limit) {
     release();
-    bound = limit;
     errno = 0;
-    FILE* file = _wfopen(path, L"rb");
-    if (file == nullptr) {
-        openErrno = errno;
-        return false;
-    }
-    int64_t length = 0;
-    if (canSeek(file, length)) {
-        (void)std::fclose(file);
-        bytes = length;
-        errno = 0;
-        const bool opened = image.open(path);
-        openErrno = opened ? 0 : errno;
-        return opened;
-    }
-    return finish(image, file);
+    return openFile(
+        image, _wfopen(path, L"rb"), limit,
+        [](DiskImage& i, const void* p) { return i.open(static_cast<const wchar_t*>(p)); }, path);
 }
 #endif
 

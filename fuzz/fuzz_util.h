@@ -31,4 +31,16 @@ inline const std::filesystem::path& sandbox() {
     return dir;
 }
 
+// The whole content of the file at path.
+inline std::string readAll(const std::string& path) {
+    std::string s;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) std::abort();
+    char buf[65536];
+    size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    (void)std::fclose(f);
+    return s;
+}
+
 }  // namespace fuzzutil

@@ -12,17 +12,6 @@
 
 namespace {
 
-std::string readAll(const std::string& path) {
-    std::string s;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) std::abort();
-    char buf[65536];
-    size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    (void)std::fclose(f);
-    return s;
-}
-
 // Valid UTF-8, and no control byte but '\n'.
 bool cleanText(const std::string& s) {
     for (size_t i = 0; i < s.size();) {
@@ -56,6 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int status = reportMemory(data, size, mode, "input");
     if (std::fflush(stdout) != 0) std::abort();
     if (status != 0 && status != 1) std::abort();
-    if (size % 4 >= 2 && !cleanText(readAll(out))) std::abort();
+    if (size % 4 >= 2 && !cleanText(fuzzutil::readAll(out))) std::abort();
     return 0;
 }

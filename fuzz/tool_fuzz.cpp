@@ -23,17 +23,6 @@ namespace {
 constexpr size_t kFixed = 36;
 constexpr std::string_view kCutted = " ... cutted.\n";
 
-std::string readAll(const fs::path& p) {
-    std::string s;
-    FILE* f = std::fopen(p.string().c_str(), "rb");
-    if (f == nullptr) std::abort();
-    char buf[65536];
-    size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    (void)std::fclose(f);
-    return s;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -67,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The last written line of each name gives that file's size.
-    const std::string out = readAll(listing);
+    const std::string out = fuzzutil::readAll(listing.string());
     std::map<std::string, uintmax_t> listed;
     size_t pos = 0;
     while (pos < out.size()) {

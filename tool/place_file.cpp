@@ -47,19 +47,36 @@ void remember(int32_t slot, const Identity& id, int32_t disk) {
 // The temporary names are ".imgpry-PID-N.tmp": a new N for every try.
 unsigned temporaryCounter = 0;
 constexpr int kTemporaryTries = 100;
+// Room for a path: a name of the tool's 260-byte buffer, 4 units a byte.
+constexpr size_t kPathRoom = size_t{4} * 260;
+
+// What an exclusive create did.
+enum class Create : uint8_t { kMade, kExists, kFailed };
+
+// What stands at a name, seen without following a link.
+struct Standing {
+    bool directory = false;
+    bool known = false;  // whether its identity could be had
+    Identity id{};
+    uint32_t attributes = 0;  // Windows: its attributes
+};
 
 }  // namespace
 
 void forgetPlacedFiles() { placedCount = 0; }
 
+// The primitives of each system: paths, exclusive creation, what stands at
+// a name, writing, renaming, removing, and the removal on signals.
 #if !defined(_WIN32)
 
 FileHandle outFile = -1;
 
 namespace {
 
+using PathChar = char;
+
 // The file the signal handler removes: set only while it is being written.
-char removePath[64 + 260];
+char removePath[kPathRoom];
 volatile std::sig_atomic_t removeOnSignal = 0;
 
 extern "C" void onSignal(int sig) {
@@ -75,8 +92,29 @@ void watch(const char* path) {
 
 void unwatch() { removeOnSignal = 0; }
 
-int createExclusive(const char* path) {
-    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+// On POSIX a name is its exact bytes.
+bool toPath(const char* name, char* out, size_t room) {
+    return std::snprintf(out, room, "%s", name) < static_cast<int>(room);
+}
+
+Create create(const char* path, int& error) {
+    outFile = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (outFile >= 0) return Create::kMade;
+    error = errno;
+    return error == EEXIST ? Create::kExists : Create::kFailed;
+}
+
+int inspect(const char* path, Standing& there) {
+    struct stat st {};
+    if (lstat(path, &st) != 0) return errno;
+    there.directory = S_ISDIR(st.st_mode);
+    there.known = true;
+    there.id = Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return 0;
+}
+
+void makeTemporaryName(char* out, size_t room) {
+    (void)std::snprintf(out, room, ".imgpry-%ld-%u.tmp", static_cast<long>(getpid()), temporaryCounter++);
 }
 
 // Writes size bytes to the open outFile and closes it; the error number of
@@ -105,6 +143,12 @@ int writeAndClose(const uint8_t* data, int32_t size, Identity& id) {
     return error;
 }
 
+int replaceWith(const char* temporary, const char* path, const Standing& /*there*/) {
+    return std::rename(temporary, path) == 0 ? 0 : errno;
+}
+
+void removeFile(const char* path) { (void)unlink(path); }
+
 }  // namespace
 
 void removePartialFilesOnSignals() {
@@ -118,73 +162,15 @@ void removePartialFilesOnSignals() {
     }
 }
 
-Placed placeFile(const char* name, const uint8_t* data, int32_t size, int32_t disk) {
-    Placed placed;
-    outFile = createExclusive(name);
-    if (outFile >= 0) {
-        watch(name);
-        Identity id{};
-        const int error = writeAndClose(data, size, id);
-        if (error != 0) (void)unlink(name);
-        unwatch();
-        if (error != 0) {
-            placed.error = error;
-            return placed;
-        }
-        remember(-1, id, disk);
-        placed.ok = true;
-        return placed;
-    }
-    if (errno != EEXIST) {
-        placed.error = errno;
-        return placed;
-    }
-    // Something stands at the name: what is it?
-    struct stat there {};
-    if (lstat(name, &there) != 0) {
-        placed.error = errno;
-        return placed;
-    }
-    if (S_ISDIR(there.st_mode)) {
-        placed.error = EISDIR;
-        return placed;
-    }
-    const int32_t slot = findPlaced(Identity{static_cast<uint64_t>(there.st_dev), static_cast<uint64_t>(there.st_ino)});
-
-    char temporary[64];
-    for (int tries = 0; tries < kTemporaryTries; ++tries) {
-        (void)std::snprintf(temporary, sizeof temporary, ".imgpry-%ld-%u.tmp", static_cast<long>(getpid()),
-                            temporaryCounter++);
-        outFile = createExclusive(temporary);
-        if (outFile >= 0 || errno != EEXIST) break;
-    }
-    if (outFile < 0) {
-        placed.error = errno;
-        return placed;
-    }
-    watch(temporary);
-    Identity id{};
-    int error = writeAndClose(data, size, id);
-    if (error == 0 && std::rename(temporary, name) != 0) error = errno;
-    if (error != 0) (void)unlink(temporary);
-    unwatch();
-    if (error != 0) {
-        placed.error = error;
-        return placed;
-    }
-    placed.replacedDisk = slot >= 0 ? placedFiles[slot].disk : -1;
-    remember(slot, id, disk);
-    placed.ok = true;
-    return placed;
-}
-
 #else  // Windows
 
 FileHandle outFile = INVALID_HANDLE_VALUE;
 
 namespace {
 
-wchar_t removePath[64 + 4 * 260];
+using PathChar = wchar_t;
+
+wchar_t removePath[kPathRoom];
 volatile LONG removeOnSignal = 0;
 
 BOOL WINAPI onConsoleSignal(DWORD event) {
@@ -202,7 +188,7 @@ void watch(const wchar_t* path) {
 
 void unwatch() { removeOnSignal = 0; }
 
-// The C library's word for the last Windows error.
+// The C library's word for a Windows error.
 int errnoOf(DWORD error) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
@@ -234,18 +220,28 @@ int errnoOf(DWORD error) {
 
 // The name as Windows holds it: Shift_JIS where the bytes are valid
 // Shift_JIS, otherwise as the ANSI code page reads them.
-bool wideName(const char* name, wchar_t* out, int room) {
+bool toPath(const char* name, wchar_t* out, size_t room) {
     if (name[0] == '\0') {
         out[0] = L'\0';
         return true;
     }
-    if (MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, name, -1, out, room) > 0) return true;
-    return MultiByteToWideChar(CP_ACP, 0, name, -1, out, room) > 0;
+    const int n = static_cast<int>(room);
+    if (MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, name, -1, out, n) > 0) return true;
+    return MultiByteToWideChar(CP_ACP, 0, name, -1, out, n) > 0;
 }
 
-HANDLE createExclusive(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+Create create(const wchar_t* path, int& error) {
+    outFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (outFile != INVALID_HANDLE_VALUE) return Create::kMade;
+    const DWORD last = GetLastError();
+    error = errnoOf(last);
+    // A directory or a read-only file at the name may answer "access denied".
+    const bool stands = GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+    if (last == ERROR_FILE_EXISTS || last == ERROR_ALREADY_EXISTS || (stands && last == ERROR_ACCESS_DENIED)) {
+        return Create::kExists;
+    }
+    return Create::kFailed;
 }
 
 Identity identityOf(HANDLE h, bool& ok) {
@@ -253,6 +249,28 @@ Identity identityOf(HANDLE h, bool& ok) {
     ok = GetFileInformationByHandle(h, &info) != 0;
     return Identity{info.dwVolumeSerialNumber,
                     (static_cast<uint64_t>(info.nFileIndexHigh) << 32U) | info.nFileIndexLow};
+}
+
+int inspect(const wchar_t* path, Standing& there) {
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return errnoOf(GetLastError());
+    there.attributes = attributes;
+    there.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    // Its identity, without following a link.
+    const HANDLE existing =
+        CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (existing != INVALID_HANDLE_VALUE) {
+        there.id = identityOf(existing, there.known);
+        (void)CloseHandle(existing);
+    }
+    return 0;
+}
+
+void makeTemporaryName(wchar_t* out, size_t room) {
+    (void)_snwprintf(out, room - 1, L".imgpry-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+                     temporaryCounter++);
+    out[room - 1] = L'\0';
 }
 
 int writeAndClose(const uint8_t* data, int32_t size, Identity& id) {
@@ -270,82 +288,85 @@ int writeAndClose(const uint8_t* data, int32_t size, Identity& id) {
     return error;
 }
 
+int replaceWith(const wchar_t* temporary, const wchar_t* path, const Standing& there) {
+    // A read-only file is replaced like any other.
+    const bool readOnly = (there.attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) (void)SetFileAttributesW(path, there.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    if (MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING) != 0) return 0;
+    const int error = errnoOf(GetLastError());
+    if (readOnly) (void)SetFileAttributesW(path, there.attributes);
+    return error;
+}
+
+void removeFile(const wchar_t* path) { (void)DeleteFileW(path); }
+
 }  // namespace
 
 void removePartialFilesOnSignals() { (void)SetConsoleCtrlHandler(onConsoleSignal, TRUE); }
 
+#endif
+
+namespace {
+
+// Writes the file just created at path; a file that cannot be written whole
+// is removed.
+int writeCreated(const PathChar* path, const uint8_t* data, int32_t size, Identity& id) {
+    watch(path);
+    const int error = writeAndClose(data, size, id);
+    if (error != 0) removeFile(path);
+    unwatch();
+    return error;
+}
+
+}  // namespace
+
 Placed placeFile(const char* name, const uint8_t* data, int32_t size, int32_t disk) {
     Placed placed;
-    static wchar_t wide[4 * 260];
-    if (!wideName(name, wide, static_cast<int>(sizeof wide / sizeof wide[0]))) {
-        placed.error = ENOENT;
+    static PathChar path[kPathRoom];
+    if (!toPath(name, path, sizeof path / sizeof path[0])) {
+        placed.error = ENAMETOOLONG;
         return placed;
     }
-    outFile = createExclusive(wide);
-    if (outFile != INVALID_HANDLE_VALUE) {
-        watch(wide);
-        Identity id{};
-        const int error = writeAndClose(data, size, id);
-        if (error != 0) (void)DeleteFileW(wide);
-        unwatch();
-        if (error != 0) {
-            placed.error = error;
-            return placed;
+    int error = 0;
+    Identity id{};
+    // The common case: nothing stands at the name.
+    const Create made = create(path, error);
+    if (made == Create::kFailed) {
+        placed.error = error;
+        return placed;
+    }
+    if (made == Create::kMade) {
+        placed.error = writeCreated(path, data, size, id);
+        if (placed.error == 0) {
+            remember(-1, id, disk);
+            placed.ok = true;
         }
-        remember(-1, id, disk);
-        placed.ok = true;
         return placed;
-    }
-    const DWORD createError = GetLastError();
-    const DWORD attributes = GetFileAttributesW(wide);
-    if (createError != ERROR_FILE_EXISTS && createError != ERROR_ALREADY_EXISTS &&
-        !(attributes != INVALID_FILE_ATTRIBUTES && createError == ERROR_ACCESS_DENIED)) {
-        placed.error = errnoOf(createError);
-        return placed;
-    }
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        placed.error = EISDIR;
-        return placed;
-    }
-    // What stands there, without following a link.
-    int32_t slot = -1;
-    const HANDLE existing =
-        CreateFileW(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (existing != INVALID_HANDLE_VALUE) {
-        bool known = false;
-        const Identity there = identityOf(existing, known);
-        (void)CloseHandle(existing);
-        if (known) slot = findPlaced(there);
     }
 
-    wchar_t temporary[64];
-    for (int tries = 0; tries < kTemporaryTries; ++tries) {
-        (void)_snwprintf(temporary, sizeof temporary / sizeof temporary[0] - 1, L".imgpry-%lu-%u.tmp",
-                         static_cast<unsigned long>(GetCurrentProcessId()), temporaryCounter++);
-        temporary[sizeof temporary / sizeof temporary[0] - 1] = L'\0';
-        outFile = createExclusive(temporary);
-        if (outFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) break;
+    // Something stands there: a new file under a temporary name, renamed
+    // over it once it is whole.
+    Standing there;
+    error = inspect(path, there);
+    if (error != 0 || there.directory) {
+        placed.error = error != 0 ? error : EISDIR;
+        return placed;
     }
-    if (outFile == INVALID_HANDLE_VALUE) {
-        placed.error = errnoOf(GetLastError());
+    const int32_t slot = there.known ? findPlaced(there.id) : -1;
+    static PathChar temporary[64];
+    Create temp = Create::kExists;
+    for (int tries = 0; tries < kTemporaryTries && temp == Create::kExists; ++tries) {
+        makeTemporaryName(temporary, sizeof temporary / sizeof temporary[0]);
+        temp = create(temporary, error);
+    }
+    if (temp != Create::kMade) {
+        placed.error = error;
         return placed;
     }
     watch(temporary);
-    Identity id{};
-    int error = writeAndClose(data, size, id);
-    if (error == 0) {
-        // A read-only file is replaced like any other.
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            (void)SetFileAttributesW(wide, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-        }
-        if (MoveFileExW(temporary, wide, MOVEFILE_REPLACE_EXISTING) == 0) {
-            error = errnoOf(GetLastError());
-            if (attributes != INVALID_FILE_ATTRIBUTES) (void)SetFileAttributesW(wide, attributes);
-        }
-    }
-    if (error != 0) (void)DeleteFileW(temporary);
+    error = writeAndClose(data, size, id);
+    if (error == 0) error = replaceWith(temporary, path, there);
+    if (error != 0) removeFile(temporary);
     unwatch();
     if (error != 0) {
         placed.error = error;
@@ -356,5 +377,3 @@ Placed placeFile(const char* name, const uint8_t* data, int32_t size, int32_t di
     placed.ok = true;
     return placed;
 }
-
-#endif
