@@ -268,7 +268,7 @@ int32_t lastTracks[kMaxDisks];
 int32_t owner[imgpry::DiskImage::kNumTracks][fs::kLastSector];  // -1 none, -2 directory, -3 two users, k file
 
 const char* fileColour(int32_t k, char* buf, size_t size) {
-    (void)std::snprintf(buf, size, "hsl(%d,65%%,62%%)", static_cast<int>((k * 137) % 360));
+    (void)std::snprintf(buf, size, "hsl(%d,65%%,68%%)", static_cast<int>((k * 137 + 210) % 360));
     return buf;
 }
 
