@@ -50,42 +50,34 @@ void readRun(DiskImage& image, int32_t t, int32_t c, int32_t h, int32_t r, int32
              RunMode mode, RunReport& report) {
     report.wanted = total < 0 ? 0 : total;
     report.got = 0;
-    report.delivered = 0;
     report.shortCount = 0;
     report.markCount = 0;
     if (n < 0 || n > 23 || total <= 0) return;
     const int32_t chunk = 128 << n;
-    int32_t sum = 0;
     int32_t got = 0;
-    bool whole = true;  // every chunk so far gave all its bytes
     // One step per chunk: the loop ends after total / chunk rounded up steps,
     // whatever the image holds.
-    while (sum < total) {
+    for (int32_t sum = 0; sum < total; sum += chunk) {
         const int32_t want = total - sum < chunk ? total - sum : chunk;
         SectorRecord record;
         const int32_t held = image.readSector(t, c, h, r, n, out + sum, want, record);
         if (held < want) {
             note(report, ShortSector{t, r, held, image.readError()});
-            // Nothing is read of a run whose first sector falls short.
-            if (sum == 0 && mode == RunMode::kRecover) {
-                report.got = 0;
-                return;
-            }
+            // Nothing is read of a run whose first sector falls short, and a
+            // run read as readSectors reads ends at its first short sector.
+            if (sum == 0 && mode == RunMode::kRecover) return;
             if (mode == RunMode::kStopAtShort) break;
             std::memset(out + sum + held, 0, static_cast<size_t>(want - held));
         }
-        if (held > 0 && (record.status != 0 || record.deleted != 0) && (mode == RunMode::kRecover || held == want)) {
+        if (held > 0 && (record.status != 0 || record.deleted != 0)) {
             noteMark(report, MarkedSector{t, r, record.status, record.deleted});
         }
         got += held;
-        if (whole && held == want) report.delivered = sum + want;
-        whole = whole && held == want;
-        sum += want;
         // r stays a byte here or the next read finds nothing; t and c grow
         // by one per track at most, far from overflowing.
         image.stepSector(t, c, h, r);
     }
-    report.got = mode == RunMode::kRecover ? got : report.delivered;
+    report.got = got;
 }
 
 void readFile(DiskImage& image, const Entry& entry, uint8_t* out, RunReport& report) {
@@ -95,6 +87,19 @@ void readFile(DiskImage& image, const Entry& entry, uint8_t* out, RunReport& rep
 
 void readDirectory(DiskImage& image, uint8_t* out, RunReport& report) {
     readRun(image, kDirTrack, 0, 1, kFirstSector, kSizeCode, out, kDirBytes, RunMode::kStopAtShort, report);
+}
+
+const char* describeShort(const ShortSector& s, char* buf, size_t size) {
+    const auto tt = static_cast<unsigned>(s.track);
+    const auto ss = static_cast<unsigned>(s.sector);
+    if (s.error != 0) {
+        (void)std::snprintf(buf, size, "trk=%02x sec=%02x could not be read: %s", tt, ss, std::strerror(s.error));
+    } else if (s.held == 0) {
+        (void)std::snprintf(buf, size, "trk=%02x sec=%02x is missing", tt, ss);
+    } else {
+        (void)std::snprintf(buf, size, "trk=%02x sec=%02x holds only %d bytes", tt, ss, static_cast<int>(s.held));
+    }
+    return buf;
 }
 
 const char* markMeaning(uint8_t status, uint8_t deleted, char* buf, size_t size) {

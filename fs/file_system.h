@@ -78,8 +78,8 @@ struct MarkedSector {
 // What reading a run gave.
 struct RunReport {
     int32_t wanted = 0;      // bytes asked for
-    int32_t got = 0;         // bytes the sectors gave (0: nothing was read)
-    int32_t delivered = 0;   // for a directory read: the bytes in whole chunks, as readSectors counts
+    int32_t got = 0;         // bytes the sectors gave (0: nothing was read); in kStopAtShort the
+                             // whole chunks before the first short one, as readSectors counts
     int32_t shortCount = 0;  // sectors that gave less than their chunk
     int32_t markCount = 0;   // marked sectors among those that gave bytes
     ShortSector shorts[kMaxRunSectors];
@@ -107,9 +107,21 @@ void readRun(DiskImage& image, int32_t t, int32_t c, int32_t h, int32_t r, int32
 void readFile(DiskImage& image, const Entry& entry, uint8_t* out, RunReport& report);
 
 // Reads the selected disk's directory into out (kDirBytes): a run read as
-// readSectors reads it. Only the entries wholly within report.delivered
+// readSectors reads it. Only the entries wholly within report.got
 // belong to the disk.
 void readDirectory(DiskImage& image, uint8_t* out, RunReport& report);
+
+// Names a sector that fell short, as the listing writes tracks and sectors:
+// "trk=TT sec=SS is missing", "... holds only K bytes" or "... could not be
+// read: REASON" (a read of the image failed there). Writes into buf (room
+// for size bytes) and returns it.
+const char* describeShort(const ShortSector& s, char* buf, size_t size);
+
+// Names a sector that fell short, as the listing writes tracks and sectors:
+// "trk=TT sec=SS is missing", "... holds only K bytes" or "... could not be
+// read: REASON" (a read of the image failed there). Writes into buf (room
+// for size bytes) and returns it.
+const char* describeShort(const ShortSector& s, char* buf, size_t size);
 
 // What a sector's status and deleted mark mean, in words: "ID CRC error"
 // (0xA0), "data CRC error" (0xB0), "no address mark" (0xE0), "no data mark"

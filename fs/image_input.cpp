@@ -46,9 +46,21 @@ void ImageInput::release() {
     capacity = 0;
 }
 
-bool ImageInput::openFile(DiskImage& image, FILE* file, int64_t limit, bool (*reopen)(DiskImage&, const void*),
-                          const void* path) {
+namespace {
+
+FILE* openForReading(const char* path) { return std::fopen(path, "rb"); }
+#if defined(_WIN32)
+FILE* openForReading(const wchar_t* path) { return _wfopen(path, L"rb"); }
+#endif
+
+}  // namespace
+
+template <typename Char>
+bool ImageInput::openPath(DiskImage& image, const Char* path, int64_t limit) {
+    release();
     bound = limit;
+    errno = 0;
+    FILE* file = openForReading(path);
     if (file == nullptr) {
         openErrno = errno;
         return false;
@@ -59,27 +71,15 @@ bool ImageInput::openFile(DiskImage& image, FILE* file, int64_t limit, bool (*re
     (void)std::fclose(file);
     bytes = length;
     errno = 0;
-    const bool opened = reopen(image, path);
+    const bool opened = image.open(path);
     openErrno = opened ? 0 : errno;
     return opened;
 }
 
-bool ImageInput::open(DiskImage& image, const char* path, int64_t limit) {
-    release();
-    errno = 0;
-    return openFile(
-        image, std::fopen(path, "rb"), limit,
-        [](DiskImage& i, const void* p) { return i.open(static_cast<const char*>(p)); }, path);
-}
+bool ImageInput::open(DiskImage& image, const char* path, int64_t limit) { return openPath(image, path, limit); }
 
 #if defined(_WIN32)
-bool ImageInput::open(DiskImage& image, const wchar_t* path, int64_t limit) {
-    release();
-    errno = 0;
-    return openFile(
-        image, _wfopen(path, L"rb"), limit,
-        [](DiskImage& i, const void* p) { return i.open(static_cast<const wchar_t*>(p)); }, path);
-}
+bool ImageInput::open(DiskImage& image, const wchar_t* path, int64_t limit) { return openPath(image, path, limit); }
 #endif
 
 bool ImageInput::finish(DiskImage& image, FILE* file) {

@@ -51,10 +51,9 @@ public:
     int64_t limit() const { return bound; }
 
 private:
-    // Opens the file just opened at path (null when that failed): in place
-    // through reopen when it can seek, otherwise read whole into memory.
-    bool openFile(DiskImage& image, FILE* file, int64_t limit, bool (*reopen)(DiskImage&, const void*),
-                  const void* path);
+    // Opens path: in place when it can seek, otherwise read whole into memory.
+    template <typename Char>
+    bool openPath(DiskImage& image, const Char* path, int64_t limit);
     bool finish(DiskImage& image, FILE* file);
     // Reads file whole into buffer; false when memory runs out.
     bool slurp(FILE* file);

@@ -77,7 +77,11 @@ const char* shown(const char* bytes) {
 
 // --- Text as UTF-8, for JSON and SVG ------------------------------------
 
-const char* sjisToUtf8(const char* bytes, char* buf, size_t size) { return fs::shiftJisToUtf8(bytes, buf, size); }
+// A name from the image (a disk's or a file's, at most 16 bytes) as text.
+const char* nameText(const char* bytes) {
+    static char buf[3 * 16 + 1];
+    return fs::shiftJisToUtf8(bytes, buf, sizeof buf);
+}
 
 void jsonString(const char* utf8) {
     (void)std::fputc('"', stdout);
@@ -132,18 +136,7 @@ void xmlText(const char* utf8) {
 // its record index is built once); a second pass writes the report from
 // them, since whether a file is replaced depends on the disks after it.
 
-void describeShort(const fs::ShortSector& s, char* buf, size_t size) {
-    if (s.error != 0) {
-        (void)std::snprintf(buf, size, "trk=%02x sec=%02x could not be read: %s", static_cast<unsigned>(s.track),
-                            static_cast<unsigned>(s.sector), std::strerror(s.error));
-    } else if (s.held == 0) {
-        (void)std::snprintf(buf, size, "trk=%02x sec=%02x is missing", static_cast<unsigned>(s.track),
-                            static_cast<unsigned>(s.sector));
-    } else {
-        (void)std::snprintf(buf, size, "trk=%02x sec=%02x holds only %d bytes", static_cast<unsigned>(s.track),
-                            static_cast<unsigned>(s.sector), static_cast<int>(s.held));
-    }
-}
+using fs::describeShort;
 
 constexpr int32_t kMaxDisks = imgpry::DiskImage::kMaxDisks;
 constexpr int32_t kMaxFiles = kMaxDisks * fs::kDirEntries;
@@ -342,7 +335,7 @@ void analyseDisk(int32_t d, bool withMap) {
         }
     }
     fs::readDirectory(image, dirBuffer, dirReport);
-    f.dirRead = dirReport.delivered;
+    f.dirRead = dirReport.got;
     f.dirStop = dirReport.shortCount > 0 ? dirReport.shorts[0] : fs::ShortSector{};
     f.dirMarks = keepMarks(dirReport);
     f.trackOne[0] = '\0';
@@ -455,9 +448,8 @@ void textMarks(const Span& s) {
 void jsonFile(int32_t k, bool first) {
     const FileFacts& f = files[k];
     const FileFacts* later = replacedBy(k);
-    char utf8[4 * 64];
     out("%s{\"entry\":%d,\"name\":", first ? "" : ",", static_cast<int>(f.index));
-    jsonString(sjisToUtf8(f.entry.name, utf8, sizeof utf8));
+    jsonString(nameText(f.entry.name));
     out(",\"nameBytes\":");
     jsonHex(f.entry.name);
     out(",\"size\":%d,\"track\":%d,\"sector\":%d,\"read\":%d,\"short\":", static_cast<int>(f.entry.size),
@@ -533,38 +525,35 @@ void jsonDisk(int32_t d) {
     const DiskFacts& f = diskFacts[d];
     const char* media = mediaName(f.mediaType);
     const bool dirWhole = f.dirRead == fs::kDirBytes;
-    {
-        char utf8[4 * 64];
-        out("%s{\"disk\":%d,\"offset\":%lld,\"sizeField\":%u,\"name\":", d == 0 ? "" : ",", static_cast<int>(d + 1),
-            static_cast<long long>(f.offset), static_cast<unsigned>(f.sizeField));
-        jsonString(sjisToUtf8(f.name, utf8, sizeof utf8));
-        out(",\"nameBytes\":");
-        jsonHex(f.name);
-        out(",\"mediaType\":%d,\"media\":", static_cast<int>(f.mediaType));
-        if (media != nullptr) {
-            out("\"%s\"", media);
-        } else {
-            out("null");
-        }
-        out(",\"writeProtected\":%s,\"tracksPresent\":%d,\"markedRecords\":%d,", f.writeProtect != 0 ? "true" : "false",
-            static_cast<int>(f.present), static_cast<int>(f.markedRecords));
-        jsonTracks();
-        out(",\"directory\":{\"read\":%d,\"stop\":", static_cast<int>(f.dirRead));
-        if (dirWhole) {
-            out("null");
-        } else {
-            jsonShort(f.dirStop);
-        }
-        out(",\"marked\":");
-        jsonMarks(f.dirMarks);
-        if (!dirWhole) {
-            out(",\"trackOne\":");
-            jsonString(f.trackOne);
-        }
-        out("},\"files\":[");
-        for (int32_t k = 0; k < f.files; ++k) jsonFile(f.firstFile + k, k == 0);
-        out("]}");
+    out("%s{\"disk\":%d,\"offset\":%lld,\"sizeField\":%u,\"name\":", d == 0 ? "" : ",", static_cast<int>(d + 1),
+        static_cast<long long>(f.offset), static_cast<unsigned>(f.sizeField));
+    jsonString(nameText(f.name));
+    out(",\"nameBytes\":");
+    jsonHex(f.name);
+    out(",\"mediaType\":%d,\"media\":", static_cast<int>(f.mediaType));
+    if (media != nullptr) {
+        out("\"%s\"", media);
+    } else {
+        out("null");
     }
+    out(",\"writeProtected\":%s,\"tracksPresent\":%d,\"markedRecords\":%d,", f.writeProtect != 0 ? "true" : "false",
+        static_cast<int>(f.present), static_cast<int>(f.markedRecords));
+    jsonTracks();
+    out(",\"directory\":{\"read\":%d,\"stop\":", static_cast<int>(f.dirRead));
+    if (dirWhole) {
+        out("null");
+    } else {
+        jsonShort(f.dirStop);
+    }
+    out(",\"marked\":");
+    jsonMarks(f.dirMarks);
+    if (!dirWhole) {
+        out(",\"trackOne\":");
+        jsonString(f.trackOne);
+    }
+    out("},\"files\":[");
+    for (int32_t k = 0; k < f.files; ++k) jsonFile(f.firstFile + k, k == 0);
+    out("]}");
 }
 
 void textDisk(int32_t d, bool tracks) {
@@ -602,11 +591,10 @@ void mapPanel(int32_t d, int32_t& y) {
     const int32_t lastTrack = lastTracks[d];
     constexpr int32_t kCell = 14;
     constexpr int32_t kLeft = 40;
-    char utf8[4 * 64];
     char colour[32];
     out("<g transform=\"translate(10,%d)\">\n<text x=\"0\" y=\"16\" font-size=\"14\" font-weight=\"bold\">disk %d: ",
         static_cast<int>(y), static_cast<int>(d + 1));
-    xmlText(sjisToUtf8(f.name, utf8, sizeof utf8));
+    xmlText(nameText(f.name));
     const char* media = mediaName(f.mediaType);
     if (media != nullptr) {
         out(" (%s)", media);
@@ -678,7 +666,7 @@ void mapPanel(int32_t d, int32_t& y) {
             "font-size=\"11\">",
             static_cast<int>(lx), static_cast<int>(ly), fileColour(k, colour, sizeof colour), static_cast<int>(lx + 18),
             static_cast<int>(ly + 10));
-        xmlText(sjisToUtf8(files[f.firstFile + k].entry.name, utf8, sizeof utf8));
+        xmlText(nameText(files[f.firstFile + k].entry.name));
         out("</text>\n");
         ly += 16;
     }

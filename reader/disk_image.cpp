@@ -27,6 +27,10 @@ int32_t asInt32(uint32_t v) {
 
 bool isByte(int32_t v) { return v >= 0 && v <= 255; }
 
+SectorRecord recordOf(const SectorHeader& h) {
+    return SectorRecord{h.c, h.h, h.r, h.n, static_cast<uint16_t>(h.count), h.density, h.deleted, h.status, h.dataSize};
+}
+
 }  // namespace
 
 DiskImage::DiskImage() noexcept = default;
@@ -195,9 +199,7 @@ int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_
         // there to be read again.
         uint8_t header[kSectorHeaderSize];
         if (imageFile.readAt(found.dataOffset - kSectorHeaderSize, header, kSectorHeaderSize) == kSectorHeaderSize) {
-            const SectorHeader h16 = SectorHeader::decode(header);
-            record = SectorRecord{h16.c,       h16.h,       h16.r,      h16.n,       static_cast<uint16_t>(h16.count),
-                                  h16.density, h16.deleted, h16.status, h16.dataSize};
+            record = recordOf(SectorHeader::decode(header));
         }
         const int32_t len = found.dataSize < maxLen ? found.dataSize : maxLen;
         got = imageFile.readAt(found.dataOffset, out, len);
@@ -275,9 +277,7 @@ int32_t DiskImage::readTrackRecords(int32_t t, SectorRecord* out, int32_t max, b
             more = true;
             break;
         }
-        out[stored++] =
-            SectorRecord{h16.c,       h16.h,       h16.r,      h16.n,       static_cast<uint16_t>(h16.count),
-                         h16.density, h16.deleted, h16.status, h16.dataSize};
+        out[stored++] = recordOf(h16);
         pos += SectorHeader::kSize + int64_t{h16.dataSize};
         if (i == h16.count - 1) break;
     }

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
-#include <initializer_list>
 
 #include "image_input.h"
 
@@ -123,20 +122,6 @@ bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, i
 
 namespace {
 
-// Says which sector a run fell short at, as the listing writes tracks and
-// sectors.
-void describe(char* where, size_t size, const fs::ShortSector& s) {
-    const auto tt = static_cast<unsigned>(s.track);
-    const auto ss = static_cast<unsigned>(s.sector);
-    if (s.error != 0) {
-        (void)std::snprintf(where, size, "trk=%02x sec=%02x could not be read: %s", tt, ss, reasonOf(s.error));
-    } else if (s.held == 0) {
-        (void)std::snprintf(where, size, "trk=%02x sec=%02x is missing", tt, ss);
-    } else {
-        (void)std::snprintf(where, size, "trk=%02x sec=%02x holds only %d bytes", tt, ss, static_cast<int>(s.held));
-    }
-}
-
 // A line on standard error, after everything listed so far, so that it
 // never lands inside a listing line.
 template <typename... Args>
@@ -235,12 +220,8 @@ int runImgpry(int argc, char** argv) {
 
 #if defined(_WIN32)
 int runImgpryWide(int argc, wchar_t** argv) {
-    if (argc == 2) {
-        for (const char* option : {"--help", "--version"}) {
-            wchar_t wide[16];
-            (void)std::swprintf(wide, 16, L"%hs", option);
-            if (std::wcscmp(argv[1], wide) == 0 && answeredOption(option)) return 0;
-        }
+    if (argc == 2 && (std::wcscmp(argv[1], L"--help") == 0 || std::wcscmp(argv[1], L"--version") == 0)) {
+        return answeredOption(argv[1][2] == L'h' ? "--help" : "--version") ? 0 : 1;
     }
     if (!argumentsFit(argc)) return 1;
     const bool opened = imageInput.open(gImage, argv[1]);
@@ -287,9 +268,9 @@ int listImage(const char* shownPath) {
             dirReport.shortCount = 1;
             dirReport.shorts[0] = fs::ShortSector{kDirTrack, kFirstSector, 0, gImage.readError()};
         }
-        const int32_t got = dirReport.delivered;
+        const int32_t got = dirReport.got;
         if (got < kDirBytes) {
-            describe(where, sizeof where, dirReport.shorts[0]);
+            fs::describeShort(dirReport.shorts[0], where, sizeof where);
             if (got == 0) {
                 report("imgpry: disk %d: cannot read the directory: %s\n", d, where);
             } else {
@@ -327,13 +308,13 @@ int listImage(const char* shownPath) {
                 continue;
             }
             if (size > 0 && run.got == 0) {
-                describe(where, sizeof where, run.shorts[0]);
+                fs::describeShort(run.shorts[0], where, sizeof where);
                 report("imgpry: disk %d: cannot read %s: %s\n", d, name, where);
                 continue;
             }
             if (!written) continue;
             if (run.got < size) {
-                describe(where, sizeof where, run.shorts[0]);
+                fs::describeShort(run.shorts[0], where, sizeof where);
                 char more[40] = "";
                 if (run.shortCount > 1)
                     (void)std::snprintf(more, sizeof more, " (short sectors: %d)", static_cast<int>(run.shortCount));
