@@ -1,12 +1,13 @@
-// The file system the imgpry programs serve, on top of the disk image
-// reader: its fixed geometry, its directory, the names of its files and
-// the rule by which a file's sectors are recovered. imgpry and imgpry-info
-// both judge a disk through this layer alone.
+// The one interface to every file system the imgpry programs read. For each
+// disk a program asks recogniseDisk which file system the disk carries, then
+// asks that file system for the disk's catalogue (every file and folder with
+// its path, size, first sector and date), for a file's data with the report
+// of what could not be recovered, and for the sectors of its own areas
+// (boot, FAT, directory) to draw. Neither program reads an entry's bytes or
+// decides what is damaged by itself.
 //
-// Geometry: five sectors of 1024 bytes per track (R = 1..5, N = 3) on two
-// heads, a directory of 128 entries of 16 bytes in sectors 1 and 2 of track
-// 1 (cylinder 0, head 1), and every file one run of sectors from a start
-// track and sector, stepping from sector 5 to sector 1 of the next track.
+// Everything is held in fixed storage: a catalogue is one static object of
+// known size (see the bounds below), and no walk allocates.
 #pragma once
 
 #include <imgpry/disk_image.h>
@@ -14,119 +15,188 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "builtin.h"
+#include "sectors.h"
+
 namespace imgpry::fs {
 
-inline constexpr int32_t kFirstSector = 1;
-inline constexpr int32_t kLastSector = 5;
-inline constexpr int32_t kSizeCode = 3;  // 1024-byte sectors
-inline constexpr int32_t kSectorBytes = 128 << kSizeCode;
-inline constexpr int32_t kDirTrack = 1;  // cylinder 0, head 1
-inline constexpr int32_t kDirEntries = 128;
-inline constexpr int32_t kDirEntrySize = 16;
-inline constexpr int32_t kDirBytes = kDirEntries * kDirEntrySize;
-inline constexpr int32_t kDirSectors = kDirBytes / kSectorBytes;
-// Entry status bytes: a file, and the end of the directory; any other value
-// is an entry not in use.
-inline constexpr uint8_t kStatusFile = 0x00;
-inline constexpr uint8_t kStatusEnd = 0xFF;
-// A name is NAME.EXT: at most 8 + 1 + 3 characters.
-inline constexpr int32_t kMaxNameLength = 12;
-// How many short and marked sectors a run report keeps one by one (a run of
-// the tool's 409,600-byte buffer in 1024-byte sectors); past that they are
-// only counted.
-inline constexpr int32_t kMaxRunSectors = 400;
+// Bounds of one disk's catalogue. Entries: files and folders together, all
+// directories of the disk (a FAT12 2HD root holds 192, a built-in directory
+// 128; subdirectories add to that); past this the rest of the disk is not
+// listed and a problem says so. Names: every name's bytes with their NULs.
+// Depth: folders within folders.
+inline constexpr int32_t kMaxCatalogueEntries = 8192;
+inline constexpr int32_t kMaxCatalogueNameBytes = 1 << 20;
+inline constexpr int32_t kMaxFolderDepth = 32;
+inline constexpr int32_t kMaxProblems = 64;
+// The largest file any file system here can hold: a disk of 80 × 2 × 18
+// sectors of 512 bytes (1,474,560 bytes) and then some.
+inline constexpr int32_t kMaxFileBytes = 2 * 1024 * 1024;
+// One name (one part of a path) in bytes: a long FAT name of 255 UTF-16
+// units is at most 765 bytes of UTF-8.
+inline constexpr int32_t kMaxNameBytes = 768;
 
-// One directory entry as the programs use it.
-struct Entry {
-    uint8_t status;
-    char name[kMaxNameLength + 1];  // NAME.EXT, NUL-terminated
-    int32_t track;                  // start track, linear (cylinder × 2 + head)
-    int32_t sector;                 // start sector R
-    int32_t size;                   // length × 1024
+enum class EntryKind : uint8_t { kFile, kFolder };
+
+// How a name's bytes are to be read: as the disk holds them (Shift_JIS
+// for the Japanese systems), or UTF-8 (a long FAT name, decoded from its
+// UTF-16).
+enum class NameEncoding : uint8_t { kShiftJis, kUtf8 };
+
+// A date as the file system records it, in local time; year 0 when the
+// entry records none.
+struct FileDate {
+    int16_t year = 0;
+    uint8_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 
-// Writes the name of the 16-byte entry as NAME.EXT into out (room for
-// kMaxNameLength + 1 bytes): the base name and the extension each end at
-// their first space, and the dot is there only when the extension's first
-// byte is not a space. Bytes are copied as they are, so a NUL ends the name
-// early. Returns the name's length.
-int32_t entryName(const uint8_t* entry, char* out);
-Entry decodeEntry(const uint8_t* entry);
-
-// Selects disk index and sets the sector range the file system steps by.
-bool selectDisk(DiskImage& image, int32_t index);
-
-// A sector of a run that gave fewer bytes than its chunk: held of them
-// (0 when it is missing), error the system's error number when a read of
-// the image failed there (0 when the image itself lacks the bytes).
-struct ShortSector {
-    int32_t track;
-    int32_t sector;
-    int32_t held;
-    int error;
+struct CatalogueEntry {
+    EntryKind kind = EntryKind::kFile;
+    NameEncoding encoding = NameEncoding::kShiftJis;
+    int32_t parent = -1;      // index of the folder it stands in; -1 at the disk's top
+    int32_t nameOffset = 0;   // its name's bytes in Catalogue::names, NUL-terminated
+    int32_t nameLength = 0;
+    int32_t size = 0;         // bytes, as the file system gives it
+    int32_t firstTrack = 0;   // the first sector's linear track and ID R, as listed;
+    int32_t firstSector = 0;  // both 0 for a file that has no data
+    FileDate date;
+    uint32_t start = 0;  // the file system's own: start cluster, block, entry slot
+    uint32_t extra = 0;  // the file system's own
 };
 
-// A sector that gave bytes to what was used and whose record carries a
-// non-zero status or a deleted-data mark.
-struct MarkedSector {
-    int32_t track;
-    int32_t sector;
-    uint8_t status;
-    uint8_t deleted;
+// Something about the disk's own structures that a program must say.
+enum class ProblemKind : uint8_t {
+    // An area (what: "the directory", "the FAT") that did not read whole
+    // or whose sectors are marked: run says how. entry is the folder whose
+    // directory it is, -1 for the disk's top or an area of the disk.
+    kArea,
+    // A sentence of its own (what), about folder or file entry (-1: the
+    // disk): "the FAT copies disagree; the first one is used", "more than
+    // 8192 entries; the rest are not listed".
+    kNote,
 };
 
-// What reading a run gave.
-struct RunReport {
-    int32_t wanted = 0;      // bytes asked for
-    int32_t got = 0;         // bytes the sectors gave (0: nothing was read); in kStopAtShort the
-                             // whole chunks before the first short one, as readSectors counts
-    int32_t shortCount = 0;  // sectors that gave less than their chunk
-    int32_t markCount = 0;   // marked sectors among those that gave bytes
-    ShortSector shorts[kMaxRunSectors];
-    MarkedSector marks[kMaxRunSectors];
+struct Problem {
+    ProblemKind kind = ProblemKind::kNote;
+    int32_t entry = -1;
+    const char* what = "";  // static text, never taken from the image
+    // kArea: what the read gave; the first short and marked sectors.
+    int32_t wanted = 0;
+    int32_t got = 0;
+    int32_t shortCount = 0;
+    ShortSector firstShort{};
+    int32_t markCount = 0;
+    MarkedSector firstMark{};
 };
 
-// How a run is read.
-enum class RunMode : uint8_t {
-    // Every sector on its own: a whole one gives its bytes at its place, one
-    // that holds K bytes gives those and zeros, a missing one zeros. Nothing
-    // is read unless the first sector gives its whole chunk.
-    kRecover,
-    // As readSectors reads: the first sector that falls short ends the run,
-    // and only the whole chunks before it count.
-    kStopAtShort,
+// The note a full catalogue leaves, once.
+inline constexpr const char* kCatalogueFull = "more entries than imgpry keeps for a disk; the rest are not listed";
+
+struct Catalogue {
+    int32_t count = 0;
+    CatalogueEntry entries[kMaxCatalogueEntries];
+    int32_t namesUsed = 0;
+    char names[kMaxCatalogueNameBytes];
+    int32_t problemCount = 0;
+    Problem problems[kMaxProblems];
+
+    void clear();
+    // Adds an entry named by length bytes at name (a NUL among them ends it
+    // early); returns its index, or -1 when the catalogue is full (a problem
+    // then says so, once).
+    int32_t add(const CatalogueEntry& entry, const char* name, int32_t length);
+    const char* name(int32_t index) const { return names + entries[index].nameOffset; }
+    // Notes a problem; past kMaxProblems they are dropped.
+    void note(const Problem& problem);
+    // Notes an area's run report as a kArea problem when it fell short or
+    // holds marked sectors.
+    void noteArea(const char* what, int32_t entry, const RunReport& run);
 };
 
-// Reads total bytes as a run from track t, ID (c, h, r, n), by the image's
-// sector range, into out (room for total bytes), and reports it. N must be
-// 0..23; any other reads nothing.
-void readRun(DiskImage& image, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total,
-             RunMode mode, RunReport& report);
+// The path of entry index as the listing shows it: the names of the folders
+// it stands in and its own, joined by '/', bytes as the catalogue holds
+// them. Writes into buf (room for size bytes; truncated to fit) and returns
+// it.
+const char* entryPath(const Catalogue& catalogue, int32_t index, char* buf, size_t size);
 
-// Reads a file's run (kRecover): size bytes from (track, sector).
-void readFile(DiskImage& image, const Entry& entry, uint8_t* out, RunReport& report);
+// The areas a file system keeps for itself.
+enum class AreaKind : uint8_t { kBoot, kFat, kDirectory, kSystem };
+// "boot", "FAT", "directory", "system".
+const char* areaName(AreaKind kind);
 
-// Reads the selected disk's directory into out (kDirBytes): a run read as
-// readSectors reads it. Only the entries wholly within report.got
-// belong to the disk.
-void readDirectory(DiskImage& image, uint8_t* out, RunReport& report);
+class AreaVisitor {
+public:
+    virtual void area(AreaKind kind, const SectorId& sector) = 0;
 
-// Names a sector that fell short, as the listing writes tracks and sectors:
-// "trk=TT sec=SS is missing", "... holds only K bytes" or "... could not be
-// read: REASON" (a read of the image failed there). Writes into buf (room
-// for size bytes) and returns it.
-const char* describeShort(const ShortSector& s, char* buf, size_t size);
+protected:
+    AreaVisitor() = default;
+    ~AreaVisitor() = default;
+    AreaVisitor(const AreaVisitor&) = default;
+    AreaVisitor& operator=(const AreaVisitor&) = default;
+    AreaVisitor(AreaVisitor&&) = default;
+    AreaVisitor& operator=(AreaVisitor&&) = default;
+};
 
-// Names a sector that fell short, as the listing writes tracks and sectors:
-// "trk=TT sec=SS is missing", "... holds only K bytes" or "... could not be
-// read: REASON" (a read of the image failed there). Writes into buf (room
-// for size bytes) and returns it.
-const char* describeShort(const ShortSector& s, char* buf, size_t size);
+// A parameter of a file system as recognised on a disk, for reports.
+struct Parameter {
+    const char* key;  // "sectorBytes", "sectorsPerTrack", "heads", "media", ...
+    int64_t value;
+};
+inline constexpr int32_t kMaxParameters = 16;
 
-// What a sector's status and deleted mark mean, in words: "ID CRC error"
-// (0xA0), "data CRC error" (0xB0), "no address mark" (0xE0), "no data mark"
-// (0xF0), "deleted data" (0x10, or status 0 with a deleted mark), otherwise
-// "status 0xXX". Writes into buf (room for size bytes) and returns it.
-const char* markMeaning(uint8_t status, uint8_t deleted, char* buf, size_t size);
+// The sectors a file system's tracks hold, for drawing a disk: IDs first..last,
+// size code n, on heads heads.
+struct Geometry {
+    int32_t firstSector = 1;
+    int32_t lastSector = 5;
+    int32_t sizeCode = 3;
+    int32_t heads = 2;
+};
+
+class FileSystem {
+public:
+    // "FAT12", "built-in", "Hu-BASIC", "N88-BASIC", "CP/M".
+    virtual const char* name() const = 0;
+    // With the disk selected: whether it carries this file system, judged
+    // by reading a handful of sectors at most. When true, the object keeps
+    // what it learnt (geometry, parameters) for the calls below until the
+    // next recognise.
+    virtual bool recognise(DiskImage& image) = 0;
+    // The sentence imgpry-info gives: "FAT12, 1024-byte sectors, 8 per
+    // track, 2 heads, media 0xFE". Writes into buf and returns it.
+    virtual const char* describe(char* buf, size_t size) const = 0;
+    // The parameters of that sentence; returns how many were stored.
+    virtual int32_t parameters(Parameter* out, int32_t max) const = 0;
+    virtual Geometry geometry() const = 0;
+    // Reads the disk's catalogue: every file and folder, in directory order,
+    // a folder before what it holds; with the problems its areas met.
+    virtual void readCatalogue(DiskImage& image, Catalogue& catalogue) = 0;
+    // Reads file entry index's data into out (room for capacity bytes;
+    // kMaxFileBytes holds any file) and reports it: wanted the entry's size,
+    // got the bytes the sectors gave, every short and marked sector, and
+    // whether its chain broke. Every sector read is shown to visitor when
+    // there is one. Returns whether the file is to be written: false when
+    // nothing could be read of a file that has data (its first sector gave
+    // nothing), or when the file system writes no file for an entry like
+    // this (a built-in entry of length 0).
+    virtual bool readFile(DiskImage& image, const Catalogue& catalogue, int32_t index, uint8_t* out,
+                          int32_t capacity, RunReport& report, SectorVisitor* visitor) = 0;
+    // Shows every sector of the file system's own areas to visitor.
+    virtual void visitAreas(DiskImage& image, AreaVisitor& visitor) = 0;
+
+protected:
+    FileSystem() = default;
+    ~FileSystem() = default;
+    FileSystem(const FileSystem&) = default;
+    FileSystem& operator=(const FileSystem&) = default;
+    FileSystem(FileSystem&&) = default;
+    FileSystem& operator=(FileSystem&&) = default;
+};
+
+// With disk index selected by selectDisk: the first file system, in the
+// order FAT12, built-in, Hu-BASIC, N88-BASIC, CP/M, that recognises it.
+// When none does, the built-in one, with recognised false: reading it then
+// says what it always said of such a disk.
+FileSystem& recogniseDisk(DiskImage& image, bool& recognised);
 
 }  // namespace imgpry::fs

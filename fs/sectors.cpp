@@ -1,4 +1,4 @@
-#include "file_system.h"
+#include "sectors.h"
 
 #include <cstdio>
 #include <cstring>
@@ -6,8 +6,6 @@
 namespace imgpry::fs {
 
 namespace {
-
-constexpr uint8_t kPad = 0x20;
 
 void note(RunReport& report, const ShortSector& s) {
     if (report.shortCount < kMaxRunSectors) report.shorts[report.shortCount] = s;
@@ -21,29 +19,41 @@ void noteMark(RunReport& report, const MarkedSector& m) {
 
 }  // namespace
 
-int32_t entryName(const uint8_t* entry, char* out) {
-    int32_t k = 0;
-    for (int32_t i = 1; i <= 8 && entry[i] != kPad; ++i) out[k++] = static_cast<char>(entry[i]);
-    if (entry[9] != kPad) out[k++] = '.';
-    for (int32_t i = 9; i <= 11 && entry[i] != kPad; ++i) out[k++] = static_cast<char>(entry[i]);
-    out[k] = '\0';
-    return static_cast<int32_t>(std::strlen(out));
+void startReport(RunReport& report, int32_t wanted) {
+    report.wanted = wanted < 0 ? 0 : wanted;
+    report.got = 0;
+    report.shortCount = 0;
+    report.markCount = 0;
+    report.chainBroken = false;
+    report.breakTrack = 0;
+    report.breakSector = 0;
 }
 
-Entry decodeEntry(const uint8_t* entry) {
-    Entry e{};
-    e.status = entry[0];
-    (void)entryName(entry, e.name);
-    e.track = entry[12];
-    e.sector = entry[13];
-    e.size = entry[14] * kSectorBytes;
-    return e;
-}
-
-bool selectDisk(DiskImage& image, int32_t index) {
-    const bool selected = image.selectDisk(index);
-    image.setSectorRange(kFirstSector, kLastSector);
-    return selected;
+int32_t readChunk(DiskImage& image, const SectorId& id, uint8_t* out, int32_t want, RunReport& report,
+                  SectorVisitor* visitor) {
+    if (want <= 0) return 0;
+    SectorRecord record;
+    record.n = 0xFF;  // stays so when no record has the ID (a found one has N <= 23)
+    int32_t held = 0;
+    if (id.n >= 0 && id.n <= 23) held = image.readSector(id.track, id.c, id.h, id.r, id.n, out, want, record);
+    const int error = image.readError();
+    if (held < want) {
+        note(report, ShortSector{id.track, id.r, held, error});
+        std::memset(out + held, 0, static_cast<size_t>(want - held));
+    }
+    if (held > 0 && isMarked(record)) noteMark(report, MarkedSector{id.track, id.r, record.status, record.deleted});
+    report.got += held;
+    if (visitor != nullptr) {
+        SectorVisit v;
+        v.id = id;
+        v.wanted = want;
+        v.held = held;
+        v.error = error;
+        v.found = record.n != 0xFF;
+        v.record = record;
+        visitor->visit(v);
+    }
+    return held;
 }
 
 void readRun(DiskImage& image, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total,
@@ -80,13 +90,9 @@ void readRun(DiskImage& image, int32_t t, int32_t c, int32_t h, int32_t r, int32
     report.got = got;
 }
 
-void readFile(DiskImage& image, const Entry& entry, uint8_t* out, RunReport& report) {
-    readRun(image, entry.track, entry.track >> 1, entry.track & 1, entry.sector, kSizeCode, out, entry.size,
-            RunMode::kRecover, report);
-}
-
-void readDirectory(DiskImage& image, uint8_t* out, RunReport& report) {
-    readRun(image, kDirTrack, 0, 1, kFirstSector, kSizeCode, out, kDirBytes, RunMode::kStopAtShort, report);
+const char* sectorName(int32_t track, int32_t sector, char* buf, size_t size) {
+    (void)std::snprintf(buf, size, "trk=%02x sec=%02x", static_cast<unsigned>(track), static_cast<unsigned>(sector));
+    return buf;
 }
 
 const char* describeShort(const ShortSector& s, char* buf, size_t size) {
