@@ -110,7 +110,8 @@ bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, i
         setFailure("unsafe file name");
         return false;
     }
-    const Placed placed = placeFile(name, fileBuffer + skip, size, currentDisk);
+    static const Folder workingFolder;
+    const Placed placed = placeFile(workingFolder, name, fileBuffer + skip, size, currentDisk, fs::FileDate{});
     if (!placed.ok) {
         setFailure(reasonOf(placed.error));
         return false;

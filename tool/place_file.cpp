@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <initializer_list>
 
 #if defined(_WIN32)
@@ -47,8 +48,9 @@ void remember(int32_t slot, const Identity& id, int32_t disk) {
 // The temporary names are ".imgpry-PID-N.tmp": a new N for every try.
 unsigned temporaryCounter = 0;
 constexpr int kTemporaryTries = 100;
-// Room for a path: a name of the tool's 260-byte buffer, 4 units a byte.
-constexpr size_t kPathRoom = size_t{4} * 260;
+// Room for a path: a folder of up to 32,768 units and a name of the tool's
+// 260-byte buffer, 4 units a byte.
+constexpr size_t kPathRoom = size_t{32768} + size_t{4} * 260;
 
 // What an exclusive create did.
 enum class Create : uint8_t { kMade, kExists, kFailed };
@@ -75,18 +77,23 @@ namespace {
 
 using PathChar = char;
 
+// The folder being written in.
+int folderFd = AT_FDCWD;
+
 // The file the signal handler removes: set only while it is being written.
 char removePath[kPathRoom];
+int removeFolderFd = AT_FDCWD;
 volatile std::sig_atomic_t removeOnSignal = 0;
 
 extern "C" void onSignal(int sig) {
-    if (removeOnSignal != 0) (void)unlink(removePath);
+    if (removeOnSignal != 0) (void)unlinkat(removeFolderFd, removePath, 0);
     (void)std::signal(sig, SIG_DFL);
     (void)std::raise(sig);
 }
 
 void watch(const char* path) {
     (void)std::snprintf(removePath, sizeof removePath, "%s", path);
+    removeFolderFd = folderFd;
     removeOnSignal = 1;
 }
 
@@ -98,7 +105,7 @@ bool toPath(const char* name, char* out, size_t room) {
 }
 
 Create create(const char* path, int& error) {
-    outFile = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    outFile = ::openat(folderFd, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (outFile >= 0) return Create::kMade;
     error = errno;
     return error == EEXIST ? Create::kExists : Create::kFailed;
@@ -106,7 +113,7 @@ Create create(const char* path, int& error) {
 
 int inspect(const char* path, Standing& there) {
     struct stat st {};
-    if (lstat(path, &st) != 0) return errno;
+    if (fstatat(folderFd, path, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     there.directory = S_ISDIR(st.st_mode);
     there.known = true;
     there.id = Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
@@ -119,7 +126,7 @@ void makeTemporaryName(char* out, size_t room) {
 
 // Writes size bytes to the open outFile and closes it; the error number of
 // the first failure, or 0.
-int writeAndClose(const uint8_t* data, int32_t size, Identity& id) {
+int writeAndClose(const uint8_t* data, int32_t size, const imgpry::fs::FileDate& date, Identity& id) {
     int error = 0;
     size_t done = 0;
     const auto total = static_cast<size_t>(size);
@@ -135,6 +142,21 @@ int writeAndClose(const uint8_t* data, int32_t size, Identity& id) {
             done += static_cast<size_t>(n);
         }
     }
+    if (error == 0 && date.year != 0) {
+        struct tm local {};
+        local.tm_year = date.year - 1900;
+        local.tm_mon = date.month - 1;
+        local.tm_mday = date.day;
+        local.tm_hour = date.hour;
+        local.tm_min = date.minute;
+        local.tm_sec = date.second;
+        local.tm_isdst = -1;
+        const time_t when = mktime(&local);
+        if (when != static_cast<time_t>(-1)) {
+            const struct timespec times[2] = {{when, 0}, {when, 0}};
+            (void)futimens(outFile, times);
+        }
+    }
     struct stat st {};
     if (error == 0 && fstat(outFile, &st) != 0) error = errno;
     id = Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
@@ -144,10 +166,29 @@ int writeAndClose(const uint8_t* data, int32_t size, Identity& id) {
 }
 
 int replaceWith(const char* temporary, const char* path, const Standing& /*there*/) {
-    return std::rename(temporary, path) == 0 ? 0 : errno;
+    return renameat(folderFd, temporary, folderFd, path) == 0 ? 0 : errno;
 }
 
-void removeFile(const char* path) { (void)unlink(path); }
+void removeFile(const char* path) { (void)unlinkat(folderFd, path, 0); }
+
+void useFolder(const Folder& folder) { folderFd = folder.fd; }
+
+}  // namespace
+
+int openFolder(const Folder& parent, const char* name, Folder& out) {
+    if (mkdirat(parent.fd, name, 0777) != 0 && errno != EEXIST) return errno;
+    const int fd = openat(parent.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno == ELOOP ? ENOTDIR : errno;
+    out.fd = fd;
+    return 0;
+}
+
+void closeFolder(Folder& folder) {
+    if (folder.fd >= 0) (void)::close(folder.fd);
+    folder.fd = kWorkingDirectory;
+}
+
+namespace {
 
 }  // namespace
 
@@ -171,6 +212,8 @@ namespace {
 using PathChar = wchar_t;
 
 wchar_t removePath[kPathRoom];
+// The folder being written in: its path, empty for the working directory.
+const wchar_t* folderPath = L"";
 volatile LONG removeOnSignal = 0;
 
 BOOL WINAPI onConsoleSignal(DWORD event) {
@@ -220,7 +263,7 @@ int errnoOf(DWORD error) {
 
 // The name as Windows holds it: Shift_JIS where the bytes are valid
 // Shift_JIS, otherwise as the ANSI code page reads them.
-bool toPath(const char* name, wchar_t* out, size_t room) {
+bool toName(const char* name, wchar_t* out, size_t room) {
     if (name[0] == '\0') {
         out[0] = L'\0';
         return true;
@@ -228,6 +271,14 @@ bool toPath(const char* name, wchar_t* out, size_t room) {
     const int n = static_cast<int>(room);
     if (MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, name, -1, out, n) > 0) return true;
     return MultiByteToWideChar(CP_ACP, 0, name, -1, out, n) > 0;
+}
+
+// The folder's path and then the name.
+bool toPath(const char* name, wchar_t* out, size_t room) {
+    const size_t prefix = wcslen(folderPath);
+    if (prefix >= room) return false;
+    wmemcpy(out, folderPath, prefix);
+    return toName(name, out + prefix, room - prefix);
 }
 
 Create create(const wchar_t* path, int& error) {
@@ -268,18 +319,33 @@ int inspect(const wchar_t* path, Standing& there) {
 }
 
 void makeTemporaryName(wchar_t* out, size_t room) {
-    (void)_snwprintf(out, room - 1, L".imgpry-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
-                     temporaryCounter++);
+    (void)_snwprintf(out, room - 1, L"%ls.imgpry-%lu-%u.tmp", folderPath,
+                     static_cast<unsigned long>(GetCurrentProcessId()), temporaryCounter++);
     out[room - 1] = L'\0';
 }
 
-int writeAndClose(const uint8_t* data, int32_t size, Identity& id) {
+int writeAndClose(const uint8_t* data, int32_t size, const imgpry::fs::FileDate& date, Identity& id) {
     int error = 0;
     DWORD written = 0;
     if (size > 0 && (WriteFile(outFile, data, static_cast<DWORD>(size), &written, nullptr) == 0 ||
                      written != static_cast<DWORD>(size))) {
         error =
             written != static_cast<DWORD>(size) && GetLastError() == ERROR_SUCCESS ? ENOSPC : errnoOf(GetLastError());
+    }
+    if (error == 0 && date.year != 0) {
+        SYSTEMTIME local{};
+        local.wYear = static_cast<WORD>(date.year);
+        local.wMonth = date.month;
+        local.wDay = date.day;
+        local.wHour = date.hour;
+        local.wMinute = date.minute;
+        local.wSecond = date.second;
+        SYSTEMTIME universal{};
+        FILETIME when{};
+        if (TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) != 0 &&
+            SystemTimeToFileTime(&universal, &when) != 0) {
+            (void)SetFileTime(outFile, nullptr, &when, &when);
+        }
     }
     bool known = false;
     id = identityOf(outFile, known);
@@ -300,6 +366,31 @@ int replaceWith(const wchar_t* temporary, const wchar_t* path, const Standing& t
 
 void removeFile(const wchar_t* path) { (void)DeleteFileW(path); }
 
+void useFolder(const Folder& folder) { folderPath = folder.path; }
+
+}  // namespace
+
+int openFolder(const Folder& parent, const char* name, Folder& out) {
+    if (!toPath(name, out.path, kFolderPathRoom - 1)) return ENAMETOOLONG;
+    if (CreateDirectoryW(out.path, nullptr) == 0 && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return errnoOf(GetLastError());
+    }
+    const DWORD attributes = GetFileAttributesW(out.path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return errnoOf(GetLastError());
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return ENOTDIR;
+    }
+    (void)parent;
+    const size_t length = wcslen(out.path);
+    out.path[length] = L'\\';
+    out.path[length + 1] = L'\0';
+    return 0;
+}
+
+void closeFolder(Folder& folder) { folder.path[0] = L'\0'; }
+
+namespace {
+
 }  // namespace
 
 void removePartialFilesOnSignals() { (void)SetConsoleCtrlHandler(onConsoleSignal, TRUE); }
@@ -310,9 +401,10 @@ namespace {
 
 // Writes the file just created at path; a file that cannot be written whole
 // is removed.
-int writeCreated(const PathChar* path, const uint8_t* data, int32_t size, Identity& id) {
+int writeCreated(const PathChar* path, const uint8_t* data, int32_t size, const imgpry::fs::FileDate& date,
+                 Identity& id) {
     watch(path);
-    const int error = writeAndClose(data, size, id);
+    const int error = writeAndClose(data, size, date, id);
     if (error != 0) removeFile(path);
     unwatch();
     return error;
@@ -320,8 +412,10 @@ int writeCreated(const PathChar* path, const uint8_t* data, int32_t size, Identi
 
 }  // namespace
 
-Placed placeFile(const char* name, const uint8_t* data, int32_t size, int32_t disk) {
+Placed placeFile(const Folder& folder, const char* name, const uint8_t* data, int32_t size, int32_t disk,
+                 const imgpry::fs::FileDate& date) {
     Placed placed;
+    useFolder(folder);
     static PathChar path[kPathRoom];
     if (!toPath(name, path, sizeof path / sizeof path[0])) {
         placed.error = ENAMETOOLONG;
@@ -336,7 +430,7 @@ Placed placeFile(const char* name, const uint8_t* data, int32_t size, int32_t di
         return placed;
     }
     if (made == Create::kMade) {
-        placed.error = writeCreated(path, data, size, id);
+        placed.error = writeCreated(path, data, size, date, id);
         if (placed.error == 0) {
             remember(-1, id, disk);
             placed.ok = true;
@@ -353,7 +447,7 @@ Placed placeFile(const char* name, const uint8_t* data, int32_t size, int32_t di
         return placed;
     }
     const int32_t slot = there.known ? findPlaced(there.id) : -1;
-    static PathChar temporary[64];
+    static PathChar temporary[kPathRoom];
     Create temp = Create::kExists;
     for (int tries = 0; tries < kTemporaryTries && temp == Create::kExists; ++tries) {
         makeTemporaryName(temporary, sizeof temporary / sizeof temporary[0]);
@@ -364,7 +458,7 @@ Placed placeFile(const char* name, const uint8_t* data, int32_t size, int32_t di
         return placed;
     }
     watch(temporary);
-    error = writeAndClose(data, size, id);
+    error = writeAndClose(data, size, date, id);
     if (error == 0) error = replaceWith(temporary, path, there);
     if (error != 0) removeFile(temporary);
     unwatch();

@@ -22,6 +22,8 @@
 
 #include <cstdint>
 
+#include "file_system.h"
+
 #if defined(_WIN32)
 using FileHandle = void*;  // a HANDLE
 #else
@@ -40,10 +42,37 @@ struct Placed {
     int32_t replacedDisk = -1;  // the disk of the file this run placed there before, or -1
 };
 
-// Writes size bytes of data as the file name, from disk (0-based). name is
-// the exact bytes; on Windows they are read as Shift_JIS (code page 932),
-// falling back to the ANSI code page where they are not valid Shift_JIS.
-Placed placeFile(const char* name, const uint8_t* data, int32_t size, int32_t disk);
+// A folder files are placed in: an open directory on POSIX (the working
+// directory when fd is kWorkingDirectory), the folder's path in UTF-16 on
+// Windows (empty for the working directory, otherwise ending in '\\').
+#if defined(_WIN32)
+inline constexpr int32_t kFolderPathRoom = 32768;
+struct Folder {
+    wchar_t path[kFolderPathRoom] = L"";
+};
+#else
+inline constexpr int kWorkingDirectory = -100;  // AT_FDCWD
+struct Folder {
+    int fd = kWorkingDirectory;
+};
+#endif
+
+// Opens the folder name in parent as out, creating it when nothing stands
+// there, never through a link (mkdirat, then openat with O_DIRECTORY |
+// O_NOFOLLOW; CreateDirectoryW on Windows); a folder already there is
+// reused. Returns 0, or the system's error number (ENOTDIR when something
+// other than a folder stands at the name).
+int openFolder(const Folder& parent, const char* name, Folder& out);
+// Closes a folder opened by openFolder.
+void closeFolder(Folder& folder);
+
+// Writes size bytes of data as the file name in folder, from disk
+// (0-based), with date (local time) as its modification time when it
+// records one. name is the exact bytes; on Windows they are read as
+// Shift_JIS (code page 932), falling back to the ANSI code page where they
+// are not valid Shift_JIS.
+Placed placeFile(const Folder& folder, const char* name, const uint8_t* data, int32_t size, int32_t disk,
+                 const imgpry::fs::FileDate& date);
 
 // Forgets the files placed so far (a new run).
 void forgetPlacedFiles();
