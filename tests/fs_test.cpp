@@ -36,6 +36,38 @@ TEST(ShiftJisToUtf8, DecodesCharactersAndReplacesEveryOtherByte) {
     EXPECT_STREQ(fs::shiftJisToUtf8("\xB1\xB2", small, sizeof small), "\xEF\xBD\xB1");  // cut whole, terminated
 }
 
+TEST(ShiftJisToUtf8Whole, ConvertsOnlyAWholeNameAndOtherwiseKeepsEveryByte) {
+    struct Case {
+        std::string bytes, out;
+        bool whole;
+    };
+    const std::vector<Case> cases = {
+        {"GAME.BIN", "GAME.BIN", true},
+        {"\xB1\xB2\xB3.BIN", "\xEF\xBD\xB1\xEF\xBD\xB2\xEF\xBD\xB3.BIN", true},
+        {"\x83\x51\x81\x5B.\x82\xA0", "\xE3\x82\xB2\xE3\x83\xBC.\xE3\x81\x82", true},
+        {"\xB1\x83", "\xB1\x83", false},          // a lead byte at the end: nothing converted
+        {"\x85\x40\xB1", "\x85\x40\xB1", false},  // a pair that is no character
+        {"\x80" "A", "\x80" "A", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        char out[64];
+        EXPECT_EQ(fs::shiftJisToUtf8Whole(c.bytes.c_str(), out, sizeof out), c.whole);
+        EXPECT_EQ(std::string(out), c.out);
+    }
+    char small[6];  // room for one katakana and a NUL, not two: kept as bytes
+    EXPECT_FALSE(fs::shiftJisToUtf8Whole("\xB1\xB2", small, sizeof small));
+    EXPECT_STREQ(small, "\xB1\xB2");
+}
+
+TEST(DisplayColumns, HalfWidthOneFullWidthTwo) {
+    EXPECT_EQ(fs::displayColumns("GAME.BIN"), 8);
+    EXPECT_EQ(fs::displayColumns("\xEF\xBD\xB1\xEF\xBD\xB2"), 2);             // half-width katakana
+    EXPECT_EQ(fs::displayColumns("\xE3\x82\xB2\xE3\x83\xBC.B"), 6);           // katakana, then ".B"
+    EXPECT_EQ(fs::displayColumns("\xE6\xBC\xA2\xEF\xBC\xA1"), 4);             // a kanji, a full-width A
+    EXPECT_EQ(fs::displayColumns("\xC3\xA9"), 1);                               // e with an accent
+}
+
 TEST(Utf8OrReplacement, KeepsUtf8AndReplacesTheRest) {
     char out[64];
     EXPECT_STREQ(fs::utf8OrReplacement("a\xC3\xA9z", out, sizeof out), "a\xC3\xA9z");
