@@ -1,10 +1,10 @@
 #include "builtin.h"
 
-#include "file_system.h"
-#include "file_systems.h"
-
 #include <cstdio>
 #include <cstring>
+
+#include "file_system.h"
+#include "file_systems.h"
 
 namespace imgpry::fs {
 

@@ -53,8 +53,8 @@ struct FileDate {
 struct CatalogueEntry {
     EntryKind kind = EntryKind::kFile;
     NameEncoding encoding = NameEncoding::kShiftJis;
-    int32_t parent = -1;      // index of the folder it stands in; -1 at the disk's top
-    int32_t nameOffset = 0;   // its name's bytes in Catalogue::names, NUL-terminated
+    int32_t parent = -1;     // index of the folder it stands in; -1 at the disk's top
+    int32_t nameOffset = 0;  // its name's bytes in Catalogue::names, NUL-terminated
     int32_t nameLength = 0;
     int32_t size = 0;         // bytes, as the file system gives it
     int32_t firstTrack = 0;   // the first sector's linear track and ID R, as listed;
@@ -179,8 +179,8 @@ public:
     // nothing could be read of a file that has data (its first sector gave
     // nothing), or when the file system writes no file for an entry like
     // this (a built-in entry of length 0).
-    virtual bool readFile(DiskImage& image, const Catalogue& catalogue, int32_t index, uint8_t* out,
-                          int32_t capacity, RunReport& report, SectorVisitor* visitor) = 0;
+    virtual bool readFile(DiskImage& image, const Catalogue& catalogue, int32_t index, uint8_t* out, int32_t capacity,
+                          RunReport& report, SectorVisitor* visitor) = 0;
     // Shows every sector of the file system's own areas to visitor.
     virtual void visitAreas(DiskImage& image, AreaVisitor& visitor) = 0;
 

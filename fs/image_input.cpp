@@ -91,7 +91,9 @@ bool ImageInput::finish(DiskImage& image, FILE* file) {
         openErrno = ENOMEM;
         return false;
     }
-    return image.openMemory(buffer, static_cast<size_t>(bytes));
+    // Past a read that failed, the image's bytes are not missing but
+    // unread: reads there fail with the same error.
+    return image.openMemory(buffer, static_cast<size_t>(bytes), readErrno);
 }
 
 bool ImageInput::slurp(FILE* file) {

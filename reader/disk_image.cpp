@@ -51,9 +51,9 @@ bool DiskImage::open(const wchar_t* path) {
 }
 #endif
 
-bool DiskImage::openMemory(const uint8_t* data, size_t size) {
+bool DiskImage::openMemory(const uint8_t* data, size_t size, int endError) {
     close();
-    imageFile.openMemory(data, size);
+    imageFile.openMemory(data, size, endError);
     return scan();
 }
 
@@ -79,8 +79,16 @@ bool DiskImage::scan() {
         }
         const int64_t size = le32(header + kDiskSizeOffset);
         ++numDisks;
-        // The next disk's offset must stay a signed 32-bit value.
-        if (total + size > INT32_MAX) return true;
+        // The next disk's offset must stay a signed 32-bit value; a disk
+        // that would start past it is not read, and that is said.
+        if (total + size > INT32_MAX) {
+            if (numDisks < kMaxDisks && imageFile.readAt(total + size, header, kDiskHeaderSize) == kDiskHeaderSize) {
+                beyondBound = numDisks;
+            }
+            imageFile.clearError();
+            imageFile.dropWindow();
+            return true;
+        }
         total += size;
     }
     // Stopped by the limit: is there a 65th disk that is not read?
@@ -98,6 +106,7 @@ bool DiskImage::close() {
     forgetTrack();
     numDisks = 0;
     moreDisks = false;
+    beyondBound = -1;
     mediaTypeCode = -1;
     writeProtectCode = -1;
     scanErrno = 0;

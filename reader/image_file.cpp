@@ -17,13 +17,14 @@ bool ImageFile::open(const wchar_t* path) {
 }
 #endif
 
-void ImageFile::openMemory(const uint8_t* data, size_t size) {
+void ImageFile::openMemory(const uint8_t* data, size_t size, int endError) {
     close();
     // An empty buffer is still an open (empty) image.
     static const uint8_t kNothing = 0;
     memory = data != nullptr ? data : &kNothing;
     const uint64_t length = data != nullptr ? size : 0;
     memorySize = length > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(length);
+    memoryEndError = endError;
     readError = false;
 }
 
@@ -44,6 +45,7 @@ void ImageFile::close() {
     file = nullptr;
     memory = nullptr;
     memorySize = 0;
+    memoryEndError = 0;
     filePosition = -1;
     dropWindow();
 }
@@ -87,10 +89,17 @@ int32_t ImageFile::readFile(int64_t offset, uint8_t* dst, int32_t len, bool* fai
 
 int32_t ImageFile::readAt(int64_t offset, uint8_t* dst, int32_t len) {
     if (memory != nullptr) {
-        if (offset < 0 || len <= 0 || offset >= memorySize) return 0;
-        const int64_t left = memorySize - offset;
+        if (offset < 0 || len <= 0) return 0;
+        const int64_t left = offset < memorySize ? memorySize - offset : 0;
         const int32_t n = left < len ? static_cast<int32_t>(left) : len;
-        std::memcpy(dst, memory + offset, static_cast<size_t>(n));
+        if (n > 0) std::memcpy(dst, memory + offset, static_cast<size_t>(n));
+        // Bytes the source could not give because its read failed: an
+        // error, as a file's failing read would be.
+        if (n < len && memoryEndError != 0) {
+            readError = true;
+            errorCode = memoryEndError;
+            errorOffset = offset;
+        }
         return n;
     }
     if (file == nullptr || offset < 0 || len <= 0) return 0;

@@ -47,7 +47,11 @@ TEST(ShiftJisToUtf8Whole, ConvertsOnlyAWholeNameAndOtherwiseKeepsEveryByte) {
         {"\x83\x51\x81\x5B.\x82\xA0", "\xE3\x82\xB2\xE3\x83\xBC.\xE3\x81\x82", true},
         {"\xB1\x83", "\xB1\x83", false},          // a lead byte at the end: nothing converted
         {"\x85\x40\xB1", "\x85\x40\xB1", false},  // a pair that is no character
-        {"\x80" "A", "\x80" "A", false},
+        {"\x80"
+         "A",
+         "\x80"
+         "A",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bytes);
@@ -62,10 +66,10 @@ TEST(ShiftJisToUtf8Whole, ConvertsOnlyAWholeNameAndOtherwiseKeepsEveryByte) {
 
 TEST(DisplayColumns, HalfWidthOneFullWidthTwo) {
     EXPECT_EQ(fs::displayColumns("GAME.BIN"), 8);
-    EXPECT_EQ(fs::displayColumns("\xEF\xBD\xB1\xEF\xBD\xB2"), 2);             // half-width katakana
-    EXPECT_EQ(fs::displayColumns("\xE3\x82\xB2\xE3\x83\xBC.B"), 6);           // katakana, then ".B"
-    EXPECT_EQ(fs::displayColumns("\xE6\xBC\xA2\xEF\xBC\xA1"), 4);             // a kanji, a full-width A
-    EXPECT_EQ(fs::displayColumns("\xC3\xA9"), 1);                               // e with an accent
+    EXPECT_EQ(fs::displayColumns("\xEF\xBD\xB1\xEF\xBD\xB2"), 2);    // half-width katakana
+    EXPECT_EQ(fs::displayColumns("\xE3\x82\xB2\xE3\x83\xBC.B"), 6);  // katakana, then ".B"
+    EXPECT_EQ(fs::displayColumns("\xE6\xBC\xA2\xEF\xBC\xA1"), 4);    // a kanji, a full-width A
+    EXPECT_EQ(fs::displayColumns("\xC3\xA9"), 1);                    // e with an accent
 }
 
 TEST(Utf8OrReplacement, KeepsUtf8AndReplacesTheRest) {

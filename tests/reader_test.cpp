@@ -2,6 +2,7 @@
 #include <imgpry/disk_image.h>
 
 #include <array>
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,26 @@ INSTANTIATE_TEST_SUITE_P(Sources, ReaderTest, ::testing::Values(Source::kFile, S
 using FileReaderTest = ReaderBase;
 
 // ---- container and disk selection ----
+
+TEST_F(FileReaderTest, MemoryCutByAFailedReadFailsPastItsEnd) {
+    // The bytes of a pipe whose read failed halfway through a sector: the
+    // rest of that sector is an error, not a short sector of the image.
+    Disk d;
+    d.tracks[0] = track5(0, 0);
+    Bytes bytes = d.build();
+    const uint32_t end = fixture::trackOffset(bytes, 0) + 16 + 300;
+    bytes.resize(end);
+    ASSERT_TRUE(img->openMemory(bytes.data(), bytes.size(), EIO));
+    ASSERT_TRUE(img->selectDisk(0));
+    EXPECT_EQ(img->readSector(0, 0, 0, 1, 3, buf.data(), 1024), 300);
+    EXPECT_EQ(img->readError(), EIO);
+    EXPECT_EQ(img->diskBeyondOffsetBound(), -1);
+    // Without an error the same bytes simply end.
+    ASSERT_TRUE(img->openMemory(bytes.data(), bytes.size()));
+    ASSERT_TRUE(img->selectDisk(0));
+    EXPECT_EQ(img->readSector(0, 0, 0, 1, 3, buf.data(), 1024), 300);
+    EXPECT_EQ(img->readError(), 0);
+}
 
 TEST_P(ReaderTest, FreshReaderHasNoDiskAndRefusesEverything) {
     EXPECT_EQ(img->diskCount(), 0);
@@ -164,6 +185,7 @@ TEST_F(FileReaderTest, ScanStopsBeforeOffsetsPassTwoToTheThirtyFirst) {
         fixture::writeSparse(path, {{0, zeroth.build()}, {0x7FFFFF00U, firstBytes}, {0x80000100U, Disk{}.build()}}));
     ASSERT_TRUE(img->open(path.c_str()));
     EXPECT_EQ(img->diskCount(), 2);
+    EXPECT_EQ(img->diskBeyondOffsetBound(), 2);  // the header at 0x80000100 is not read, and that is known
     ASSERT_TRUE(img->selectDisk(1));
     EXPECT_STREQ(img->diskName(), "FAR");
     ASSERT_EQ(img->readSector(0, 0, 0, 1, 0, buf.data(), 128), 128);

@@ -67,8 +67,11 @@ public:
     // Reads the image from size bytes at data instead of a file, with the
     // very same results. The caller keeps the bytes unchanged and alive until
     // close, the next open or the reader's end; they are not copied. An
-    // image already open is closed first. Always true.
-    bool openMemory(const uint8_t* data, size_t size);
+    // image already open is closed first. endError, when not 0, is the
+    // system's error number of the read that ended the bytes (a pipe whose
+    // read failed): a read reaching past them then fails with that error,
+    // as it would on the file, instead of finding the end. Always true.
+    bool openMemory(const uint8_t* data, size_t size, int endError = 0);
     // Closes the image; always true. The last selection's name, size and
     // track table stay readable, but every sector read fails until the next
     // open.
@@ -81,6 +84,10 @@ public:
     // disks: the system's error number of a read that failed (0 when the
     // scan ended normally), and the file offset that read began at.
     int scanError() const { return scanErrno; }
+    // The index of the first disk that is not read because it would start
+    // past byte 2,147,483,647 (offsets are signed 32-bit), when a whole
+    // disk header stands there; -1 otherwise.
+    int32_t diskBeyondOffsetBound() const { return beyondBound; }
     int64_t scanErrorOffset() const { return scanErrorAt; }
     // File offset of disk index's header, as the scan found it; -1 outside
     // 0..diskCount()-1.
@@ -169,6 +176,7 @@ private:
     char diskNameText[17] = {};
     int32_t writeProtectCode = -1;
     bool moreDisks = false;
+    int32_t beyondBound = -1;
     int scanErrno = 0;
     int64_t scanErrorAt = -1;
     int lastReadErrno = 0;

@@ -34,8 +34,10 @@ public:
     bool open(const wchar_t* path);
 #endif
     // Reads from size bytes at data, which the caller keeps unchanged and
-    // alive until close.
-    void openMemory(const uint8_t* data, size_t size);
+    // alive until close. endError, when not 0, is the system's error number
+    // of the read that ended the bytes (a pipe that failed): reads reaching
+    // past them fail with it rather than meet the end.
+    void openMemory(const uint8_t* data, size_t size, int endError = 0);
     void close();
     bool isOpen() const { return file != nullptr || memory != nullptr; }
 
@@ -77,6 +79,7 @@ private:
     FILE* file = nullptr;
     const uint8_t* memory = nullptr;  // the caller's bytes, when reading from memory
     int64_t memorySize = 0;
+    int memoryEndError = 0;
     int64_t filePosition = -1;  // where the next fread starts; -1 when unknown
     int64_t windowStart = 0;
     int32_t windowLength = 0;
