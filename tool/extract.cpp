@@ -336,6 +336,19 @@ bool enterFolder(int d, int32_t folder) {
     return true;
 }
 
+// Where a file's allocation chain broke: after the last sector that belongs
+// to the file, or before its first when none does.
+const char* chainBreak(const fs::RunReport& run, char* buf, size_t size) {
+    if (run.got == 0 && run.breakSector == 0) {
+        (void)std::snprintf(buf, size, "the allocation chain breaks before the file's first sector");
+    } else {
+        char sector[32];
+        (void)std::snprintf(buf, size, "the allocation chain breaks after %s",
+                            fs::sectorName(run.breakTrack, run.breakSector, sector, sizeof sector));
+    }
+    return buf;
+}
+
 // Says that file index could only be read in part: its sectors that fell
 // short, and where its allocation chain broke.
 void sayPartlyRead(int d, const char* name, int32_t size) {
@@ -355,12 +368,9 @@ void sayPartlyRead(int d, const char* name, int32_t size) {
                static_cast<int>(size), where, more);
     }
     if (run.chainBroken) {
-        char sector[32];
-        report(
-            "imgpry: disk %d: partly read %s: %d of %d bytes, the allocation chain breaks after %s; the rest is "
-            "zeros\n",
-            d, name, got, static_cast<int>(size),
-            fs::sectorName(run.breakTrack, run.breakSector, sector, sizeof sector));
+        char where[96];
+        report("imgpry: disk %d: partly read %s: %d of %d bytes, %s; the rest is zeros\n", d, name, got,
+               static_cast<int>(size), chainBreak(run, where, sizeof where));
     }
 }
 
@@ -406,16 +416,17 @@ void listFile(int d, int32_t index, bool folderOpen) {
     }
     const fs::RunReport& run = fileReport;
     if (!toWrite) {
-        if (size <= 0 || run.got > 0) return;
+        const bool tooLarge = size > fs::kMaxFileBytes;
+        if (!tooLarge && (size <= 0 || run.got > 0)) return;
         char where[160];
-        if (run.shortCount > 0) {
+        if (tooLarge) {
+            (void)std::snprintf(where, sizeof where, "more than %d bytes", static_cast<int>(fs::kMaxFileBytes));
+        } else if (run.shortCount > 0) {
             (void)fs::describeShort(run.shorts[0], where, sizeof where);
         } else if (run.chainBroken) {
-            char sector[32];
-            (void)std::snprintf(where, sizeof where, "the allocation chain breaks after %s",
-                                fs::sectorName(run.breakTrack, run.breakSector, sector, sizeof sector));
+            (void)chainBreak(run, where, sizeof where);
         } else {
-            (void)std::snprintf(where, sizeof where, "more than %d bytes", static_cast<int>(fs::kMaxFileBytes));
+            (void)std::snprintf(where, sizeof where, "nothing could be read");
         }
         report("imgpry: disk %d: cannot read %s: %s\n", d, name, where);
         return;
