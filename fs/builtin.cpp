@@ -48,6 +48,15 @@ void readDirectory(DiskImage& image, uint8_t* out, RunReport& report) {
     readRun(image, kDirTrack, 0, 1, kFirstSector, kSizeCode, out, kDirBytes, RunMode::kStopAtShort, report);
 }
 
+void unreadableDisk(Catalogue& catalogue, int error) {
+    catalogue.clear();
+    static RunReport run;
+    startReport(run, kDirBytes);
+    run.shortCount = 1;
+    run.shorts[0] = ShortSector{kDirTrack, kFirstSector, 0, error};
+    catalogue.noteArea("the directory", -1, run);
+}
+
 }  // namespace imgpry::fs
 
 namespace imgpry::fs {
