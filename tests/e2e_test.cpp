@@ -53,8 +53,8 @@ protected:
     testutil::TempDir work;
 };
 
-TEST_F(EndToEnd, WrongArgumentCountPrintsUsage) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a.d88", "b.d88"}}) {
+TEST_F(EndToEnd, NoImagePrintsUsage) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-l", "-k"}, {"-l", "--"}}) {
         const ToolRun r = runArgs(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, text(""));
@@ -63,8 +63,8 @@ TEST_F(EndToEnd, WrongArgumentCountPrintsUsage) {
     }
 }
 
-// --help and --version answer on standard output, only as the one argument
-// and spelt exactly so; anything else is an image path.
+// --help and --version answer on standard output, spelt exactly so; any
+// other one argument is an image path.
 TEST_F(EndToEnd, HelpAndVersionAnswerAndNothingElseIsAnOption) {
     const ToolRun help = runArgs({"--help"});
     EXPECT_EQ(help.status, 0);
@@ -77,11 +77,11 @@ TEST_F(EndToEnd, HelpAndVersionAnswerAndNothingElseIsAnOption) {
     EXPECT_NE(version.out.find("MIT"), std::string::npos);
     EXPECT_EQ(version.err, "");
     for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"./--help"}, {"-h"}, {"--HELP"}, {"--version", "x"}}) {
+         std::vector<std::vector<std::string>>{{"./--help"}, {"-h"}, {"--HELP"}}) {
         const ToolRun r = runArgs(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, text(args.size() == 1 ? kOpenFailed : "Usage: imgpry image\n"));
+        EXPECT_EQ(r.err, text(kOpenFailed));
         EXPECT_TRUE(r.files.empty());
     }
 }

@@ -6,9 +6,13 @@
 #include <cwchar>
 
 #include "image_input.h"
+#include "options.h"
 
 #if defined(_WIN32)
 #include <windows.h>
+
+#include <string>
+#include <vector>
 #endif
 
 namespace fs = imgpry::fs;
@@ -85,35 +89,73 @@ void report(const char* format, Args... args) {
     (void)std::fprintf(stderr, format, args...);
 }
 
-// Exactly one argument, or the usage line.
-bool argumentsFit(int argc) {
-    if (argc == 2) return true;
-    (void)std::fputs("Usage: imgpry image\n", stderr);
-    return false;
+constexpr char kUsage[] = "Usage: imgpry image\n";
+
+constexpr char kHelp[] =
+    "Usage: imgpry image\n"
+    "       imgpry [OPTION]... [--] image [PATTERN]...\n"
+    "Lists the files of every disk in a D88 disk image container and writes each\n"
+    "file into the current directory, under the name the disk's directory gives it.\n"
+    "Standard output is the listing; standard error says what could not be read or\n"
+    "written. A file that already stands under a name is replaced as a whole, and a\n"
+    "link there is replaced, never followed; the image itself is never written over.\n"
+    "\n"
+    "One argument alone is always the image. With more, options come first:\n"
+    "  -C DIR, --directory=DIR  write into DIR (it must exist) instead of the\n"
+    "                           current directory\n"
+    "      --per-disk           put disk D's files into diskDD/ (01..64)\n"
+    "  -l, --list               list the files and read them, but write nothing\n"
+    "  -k, --keep-old-files     keep a file that stood before the run\n"
+    "      --help               print this help and exit\n"
+    "      --version            print the version and exit\n"
+    "  --                       end the options (for an image named -x.d88)\n"
+    "PATTERNs select the files whose listed path matches one of them (* ? [...],\n"
+    "as in a shell, '*' crossing '/'; ASCII case ignored on Windows).\n"
+    "\n"
+    "Exit status: 0 done, whatever happened to single files; 1 a usage error, an\n"
+    "image or a -C directory that cannot be opened; 2 a file not written because\n"
+    "the image stands at its name, or a PATTERN that matched nothing.\n"
+    "See man imgpry for the listing, the messages and the exit status.\n";
+
+constexpr char kVersion[] = "imgpry " IMGPRY_VERSION
+                            "\n"
+                            "MIT License: free to use, copy, change and pass on; no warranty.\n";
+
+// Answers the actions that end the run before any image is read; true when
+// it did, with the exit status in status.
+bool answeredAction(const Options& o, int& status) {
+    char shown[sizeof o.unknown];
+    switch (o.action) {
+        case Options::Action::kRun:
+            return false;
+        case Options::Action::kHelp:
+            (void)std::fputs(kHelp, stdout);
+            status = 0;
+            return true;
+        case Options::Action::kVersion:
+            (void)std::fputs(kVersion, stdout);
+            status = 0;
+            return true;
+        case Options::Action::kUsage:
+            (void)std::fputs(kUsage, stderr);
+            break;
+        case Options::Action::kUnknownOption:
+            (void)std::fprintf(stderr, "imgpry: unknown option '%s'; imgpry --help lists the options\n",
+                               showName(o.unknown, true, shown, sizeof shown));
+            break;
+        case Options::Action::kMissingValue:
+            (void)std::fprintf(stderr, "imgpry: option '%s' needs a directory; imgpry --help lists the options\n",
+                               showName(o.unknown, true, shown, sizeof shown));
+            break;
+    }
+    status = 1;
+    return true;
 }
 
-// --help and --version, only as the one argument; true when arg was one.
-bool answeredOption(const char* arg) {
-    if (std::strcmp(arg, "--help") == 0) {
-        (void)std::fputs(
-            "Usage: imgpry image\n"
-            "Lists the files of every disk in a D88 disk image container and writes each\n"
-            "file into the current directory, under the name the disk's directory gives it.\n"
-            "Standard output is the listing; standard error says what could not be read or\n"
-            "written. A file that already stands under a name is replaced as a whole, and a\n"
-            "link there is replaced, never followed.\n"
-            "\n"
-            "See man imgpry for the listing, the messages and the exit status.\n",
-            stdout);
-        return true;
-    }
-    if (std::strcmp(arg, "--version") == 0) {
-        (void)std::fputs("imgpry " IMGPRY_VERSION
-                         "\n"
-                         "MIT License: free to use, copy, change and pass on; no warranty.\n",
-                         stdout);
-        return true;
-    }
+// More patterns than a run keeps count of is a usage error.
+bool patternsFit(const Options& o) {
+    if (o.patternCount <= kMaxPatterns) return true;
+    (void)std::fprintf(stderr, "imgpry: more than %d patterns\n", static_cast<int>(kMaxPatterns));
     return false;
 }
 
@@ -131,7 +173,7 @@ void reportInput(const fs::ImageInput& input, const char* shownPath) {
 
 // The listing and the messages go to the standard streams; a failure to
 // write the listing is said once at the end.
-int finishRun(bool opened, const fs::ImageInput& input, const char* shownPath) {
+int finishRun(bool opened, const fs::ImageInput& input, const char* shownPath, const ListOptions& options) {
     if (!opened) {
         if (input.outOfMemory()) {
             (void)std::fprintf(stderr, "imgpry: cannot read %s: %s\n", shownPath, reasonOf(input.openError()));
@@ -146,40 +188,106 @@ int finishRun(bool opened, const fs::ImageInput& input, const char* shownPath) {
     }
     reportInput(input, shownPath);
     removePartialFilesOnSignals();
-    return listImage(shownPath);
+    return listImage(shownPath, options);
 }
+
+// The options for listImage from the command line.
+ListOptions listOptions(const Options& o, const char* const* patterns) {
+    ListOptions options;
+    options.perDisk = o.perDisk;
+    options.listOnly = o.list;
+    options.patterns = patterns;
+    options.patternCount = o.patternCount;
+    keepOldFiles(o.keep);
+    return options;
+}
+
+Folder target;
 
 fs::ImageInput imageInput;
 
 }  // namespace
 
 int runImgpry(int argc, char** argv) {
-    if (argc == 2 && answeredOption(argv[1])) return 0;
-    if (!argumentsFit(argc)) return 1;
+    const Options o = parseOptions(argc, argv);
+    int status = 0;
+    if (answeredAction(o, status)) return status;
+    if (!patternsFit(o)) return 1;
+    ListOptions options = listOptions(o, argv + o.firstPattern);
+    // Paths are taken from the directory the run started in, whatever -C
+    // says: nothing changes the working directory.
+    static char shownDirectory[4 * 4096];
+    if (o.directory >= 0) {
+        const char* directory = argv[o.directory] + o.directoryOffset;
+        (void)showName(directory, true, shownDirectory, sizeof shownDirectory);
+        const int error = openExistingFolder(directory, target);
+        if (error != 0) {
+            (void)std::fprintf(stderr, "imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
+            return 1;
+        }
+        options.target = &target;
+        options.targetShown = shownDirectory;
+    }
+    const char* image = argv[o.image];
     static char shownPath[4 * 4096];
-    (void)showName(argv[1], true, shownPath, sizeof shownPath);
-    const bool opened = imageInput.open(gImage, argv[1]);
-    return finishRun(opened, imageInput, shownPath);
+    (void)showName(image, true, shownPath, sizeof shownPath);
+    protectImage(image);
+    const bool opened = imageInput.open(gImage, image);
+    return finishRun(opened, imageInput, shownPath, options);
 }
 
 #if defined(_WIN32)
-int runImgpryWide(int argc, wchar_t** argv) {
-    if (argc == 2 && (std::wcscmp(argv[1], L"--help") == 0 || std::wcscmp(argv[1], L"--version") == 0)) {
-        return answeredOption(argv[1][2] == L'h' ? "--help" : "--version") ? 0 : 1;
-    }
-    if (!argumentsFit(argc)) return 1;
-    const bool opened = imageInput.open(gImage, argv[1]);
-    // Messages name the image as the console can show it: in its output code
-    // page when standard error is a console, in the ANSI code page
-    // otherwise; what the code page lacks becomes '?'.
+namespace {
+
+// A wide argument as messages show it: in the console's output code page
+// when standard error is a console, in the ANSI code page otherwise; what
+// the code page lacks becomes '?'.
+void showWide(const wchar_t* arg, const char* fallback, char* shown, size_t room) {
     static char converted[4 * 32768];
-    static char shownPath[4 * 32768];
     const UINT codePage = fs::isTerminal(stderr) ? GetConsoleOutputCP() : CP_ACP;
-    if (WideCharToMultiByte(codePage, 0, argv[1], -1, converted, sizeof converted, nullptr, nullptr) == 0) {
-        (void)std::snprintf(converted, sizeof converted, "the image");
+    if (WideCharToMultiByte(codePage, 0, arg, -1, converted, sizeof converted, nullptr, nullptr) == 0) {
+        (void)std::snprintf(converted, sizeof converted, "%s", fallback);
     }
-    (void)showName(converted, true, shownPath, sizeof shownPath);
-    return finishRun(opened, imageInput, shownPath);
+    (void)showName(converted, true, shown, room);
+}
+
+}  // namespace
+
+int runImgpryWide(int argc, wchar_t** argv) {
+    const Options o = parseOptions(argc, argv);
+    int status = 0;
+    if (answeredAction(o, status)) return status;
+    if (!patternsFit(o)) return 1;
+    // Patterns match names as the disks hold them: Shift_JIS bytes.
+    static std::vector<std::string> patternBytes;
+    static std::vector<const char*> patterns;
+    for (int i = 0; i < o.patternCount; ++i) {
+        const wchar_t* w = argv[o.firstPattern + i];
+        const int n = WideCharToMultiByte(932, 0, w, -1, nullptr, 0, nullptr, nullptr);
+        std::string bytes(n > 0 ? static_cast<size_t>(n) : 1U, '\0');
+        if (n > 0) (void)WideCharToMultiByte(932, 0, w, -1, bytes.data(), n, nullptr, nullptr);
+        patternBytes.push_back(bytes.c_str());
+    }
+    for (const std::string& p : patternBytes) patterns.push_back(p.c_str());
+    ListOptions options = listOptions(o, patterns.data());
+    static char shownDirectory[4 * 32768];
+    if (o.directory >= 0) {
+        const wchar_t* directory = argv[o.directory] + o.directoryOffset;
+        showWide(directory, "the directory", shownDirectory, sizeof shownDirectory);
+        const int error = openExistingFolder(directory, target);
+        if (error != 0) {
+            (void)std::fprintf(stderr, "imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
+            return 1;
+        }
+        options.target = &target;
+        options.targetShown = shownDirectory;
+    }
+    const wchar_t* image = argv[o.image];
+    protectImage(image);
+    const bool opened = imageInput.open(gImage, image);
+    static char shownPath[4 * 32768];
+    showWide(image, "the image", shownPath, sizeof shownPath);
+    return finishRun(opened, imageInput, shownPath, options);
 }
 #endif
 
@@ -195,6 +303,26 @@ fs::Catalogue catalogue;
 fs::FileSystem* fileSystem = nullptr;
 int32_t currentDisk = -1;
 bool outTerminal = false;
+
+// What this run lists and writes, and how it ends.
+ListOptions settings;
+bool writing = true;
+bool patternMatched[kMaxPatterns];
+// A line said something that gives the run status 2.
+bool statusTwo = false;
+#if defined(_WIN32)
+constexpr bool kFoldCase = true;
+#else
+constexpr bool kFoldCase = false;
+#endif
+
+// With --per-disk, the disk's own folder under the target: made when the
+// disk's first file or folder is to be written.
+enum class TopState : uint8_t { kGiven, kUnmade, kMade, kFailed };
+TopState topState = TopState::kGiven;
+const Folder* topParent = nullptr;
+Folder diskFolder;
+char diskFolderName[16];
 
 // One file's data and what reading it gave.
 uint8_t fileData[fs::kMaxFileBytes];
@@ -288,11 +416,23 @@ void folderFailed(int d, int32_t index, const char* reason) {
     report("imgpry: disk %d: cannot write %s: %s\n", d, shownPath(index), reason);
 }
 
+// Makes the disk's top folder when it is its own (--per-disk); false when it
+// could not be made, which is said once.
+bool makeTop(int d) {
+    if (topState == TopState::kUnmade) {
+        const int error = openFolder(*topParent, diskFolderName, diskFolder);
+        topState = error == 0 ? TopState::kMade : TopState::kFailed;
+        if (error != 0) report("imgpry: disk %d: cannot write %s: %s\n", d, diskFolderName, reasonOf(error));
+    }
+    return topState != TopState::kFailed;
+}
+
 // Makes folder index (-1: the disk's top) the current folder, opening the
 // folders it stands in as needed; false when it or one of them could not be
 // made. Every name part is checked, and each folder is opened within its
 // parent, never through a link.
 bool enterFolder(int d, int32_t folder) {
+    if (!makeTop(d)) return false;
     // The folders from the top down to folder; a chain that is not one of
     // folders, or deeper than a catalogue holds, is not followed.
     int32_t chain[fs::kMaxFolderDepth];
@@ -374,6 +514,44 @@ void sayPartlyRead(int d, const char* name, int32_t size) {
     }
 }
 
+// The folder that files of folder entry parent (-1: the disk's top) go
+// into, as messages show it.
+const char* folderShown(int32_t parent) {
+    static char text[2 * kPathRoom + 4 * 4096];
+    int n = std::snprintf(text, sizeof text, "%s", settings.targetShown);
+    if (settings.perDisk && n >= 0 && static_cast<size_t>(n) < sizeof text) {
+        n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "/%s", diskFolderName);
+    }
+    if (isEntry(parent) && n >= 0 && static_cast<size_t>(n) < sizeof text) {
+        (void)std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "/%s", shownPath(parent));
+    }
+    return text;
+}
+
+// The reason a file of folder entry parent could not be written when no
+// temporary name was free.
+const char* noTemporaryName(int32_t parent) {
+    static char text[sizeof "no free temporary name in " + 2 * kPathRoom + 4 * 4096];
+    (void)std::snprintf(text, sizeof text, "no free temporary name in %s", folderShown(parent));
+    return text;
+}
+
+// Whether entry index is selected: every entry when there are no patterns,
+// otherwise one whose listed path matches a pattern (each pattern that
+// matches is marked).
+bool selected(int32_t index) {
+    if (settings.patternCount == 0) return true;
+    const char* path = rawPath(index);
+    bool any = false;
+    for (int32_t k = 0; k < settings.patternCount; ++k) {
+        if (matchPattern(settings.patterns[k], path, kFoldCase)) {
+            patternMatched[k] = true;
+            any = true;
+        }
+    }
+    return any;
+}
+
 // Lists file index, reads it through the file system and places it in the
 // current folder (folderOpen false: its folder could not be made).
 void listFile(int d, int32_t index, bool folderOpen) {
@@ -391,7 +569,8 @@ void listFile(int d, int32_t index, bool folderOpen) {
     if (size < 0 || size > fs::kMaxFileBytes) toWrite = false;
     const char* failure = nullptr;
     Placed placed;
-    if (toWrite) {
+    bool notWritten = false;  // kept, or the image at its name: said below
+    if (toWrite && writing) {
         const char* name = catalogue.name(index);
         if (!folderOpen) {
             failure = "its folder could not be made";
@@ -401,6 +580,10 @@ void listFile(int d, int32_t index, bool folderOpen) {
             placed = placeFile(openFolders.current(), name, fileData, size, currentDisk, e.date);
             if (placed.ok) {
                 listingWrite(" ... cutted.", 12);
+            } else if (placed.why == NotPlaced::kKept || placed.why == NotPlaced::kImage) {
+                notWritten = true;
+            } else if (placed.why == NotPlaced::kNoTemporaryName) {
+                failure = noTemporaryName(e.parent);
             } else {
                 failure = reasonOf(placed.error);
             }
@@ -412,6 +595,15 @@ void listFile(int d, int32_t index, bool folderOpen) {
     const char* name = shownPath(index);
     if (failure != nullptr) {
         report("imgpry: disk %d: cannot write %s: %s\n", d, name, failure);
+        return;
+    }
+    if (notWritten && placed.why == NotPlaced::kKept) {
+        report("imgpry: disk %d: %s exists; kept\n", d, name);
+        return;
+    }
+    if (notWritten) {
+        report("imgpry: disk %d: %s is the image being read; not written\n", d, name);
+        statusTwo = true;
         return;
     }
     const fs::RunReport& run = fileReport;
@@ -448,7 +640,11 @@ void listFile(int d, int32_t index, bool folderOpen) {
 
 }  // namespace
 
-void listDisk(int32_t index, const Folder& top) {
+namespace {
+
+// Lists disk index into top, or with top null into its own folder under
+// topParent.
+void listDiskIn(int32_t index, const Folder* top) {
     const int d = static_cast<int>(index + 1);
     currentDisk = index;
     outTerminal = fs::isTerminal(stdout);
@@ -466,25 +662,44 @@ void listDisk(int32_t index, const Folder& top) {
         if (!isEntry(catalogue.problems[i].entry)) sayProblem(d, catalogue.problems[i]);
     }
     for (int32_t j = 0; j < count; ++j) folderStates[j] = FolderState::kUntried;
-    openFolders.top = &top;
+    if (top != nullptr) {
+        topState = TopState::kGiven;
+        openFolders.top = top;
+    } else {
+        topState = TopState::kUnmade;
+        (void)std::snprintf(diskFolderName, sizeof diskFolderName, "disk%02d", d);
+        openFolders.top = &diskFolder;
+    }
     openFolders.depth = 0;
     // In catalogue order: a folder is made when it is met, even when it holds
-    // nothing, and a file goes into the folder it stands in.
+    // nothing (with patterns only the folders of selected files are), and a
+    // file goes into the folder it stands in.
     for (int32_t j = 0; j < count; ++j) {
         const fs::CatalogueEntry& e = catalogue.entries[j];
         if (e.kind == fs::EntryKind::kFolder) {
             sayProblemsOf(d, j);
-            (void)enterFolder(d, j);
+            if (writing && settings.patternCount == 0) (void)enterFolder(d, j);
             continue;
         }
-        listFile(d, j, enterFolder(d, e.parent));
+        if (!selected(j)) continue;
+        listFile(d, j, !writing || enterFolder(d, e.parent));
     }
     openFolders.closeTo(0);
+    if (topState == TopState::kMade) closeFolder(diskFolder);
 }
 
-int listImage(const char* shownPath) {
+}  // namespace
+
+void listDisk(int32_t index, const Folder& top) { listDiskIn(index, &top); }
+
+int listImage(const char* shownPath, const ListOptions& options) {
     listingErrno = 0;
     forgetPlacedFiles();
+    settings = options;
+    writing = !options.listOnly;
+    statusTwo = false;
+    for (int32_t k = 0; k < settings.patternCount && k < kMaxPatterns; ++k) patternMatched[k] = false;
+    if (settings.patternCount > kMaxPatterns) settings.patternCount = kMaxPatterns;
 
     const int32_t count = gImage.diskCount();
     if (gImage.scanError() != 0) {
@@ -497,8 +712,18 @@ int listImage(const char* shownPath) {
         report("imgpry: more than %d disks in %s; only the first %d are read\n", limit, shownPath, limit);
     }
     static const Folder workingFolder;
-    for (int32_t i = 0; i < count; ++i) listDisk(i, workingFolder);
+    const Folder& target = options.target != nullptr ? *options.target : workingFolder;
+    topParent = &target;
+    for (int32_t i = 0; i < count; ++i) listDiskIn(i, options.perDisk ? nullptr : &target);
+    for (int32_t k = 0; k < settings.patternCount; ++k) {
+        if (patternMatched[k]) continue;
+        char shown[4 * 4096];
+        report("imgpry: %s: not in the image\n", showName(settings.patterns[k], true, shown, sizeof shown));
+        statusTwo = true;
+    }
     flushListing();
     if (listingErrno != 0) (void)std::fprintf(stderr, "imgpry: cannot write the listing: %s\n", reasonOf(listingErrno));
-    return 0;
+    return statusTwo ? 2 : 0;
 }
+
+int listImage(const char* shownPath) { return listImage(shownPath, ListOptions{}); }

@@ -41,9 +41,24 @@ int runImgpry(int argc, char** argv);
 int runImgpryWide(int argc, wchar_t** argv);
 #endif
 
-// Lists and extracts every disk of the image open in gImage into the
-// working directory; shownPath is how messages name the image. Returns the
-// exit status (0).
+// Where and what listImage writes.
+struct ListOptions {
+    const Folder* target = nullptr;  // null: the working directory
+    const char* targetShown = ".";   // how messages name the target
+    bool perDisk = false;            // disk D's files go into diskDD/ under the target
+    bool listOnly = false;           // list and read, but write nothing
+    // Only entries whose listed path matches one of these (see
+    // matchPattern) are listed and written; none: every entry.
+    const char* const* patterns = nullptr;
+    int32_t patternCount = 0;
+};
+inline constexpr int32_t kMaxPatterns = 4096;
+
+// Lists and extracts every disk of the image open in gImage as options say
+// (the working directory by default); shownPath is how messages name the
+// image. Returns the exit status: 2 when a line said a file was not
+// written for the image's sake or a pattern matched nothing, 0 otherwise.
+int listImage(const char* shownPath, const ListOptions& options);
 int listImage(const char* shownPath);
 
 // Lists disk index (0-based) of the image open in gImage and writes its

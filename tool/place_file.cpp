@@ -1,5 +1,6 @@
 #include "place_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -23,32 +24,39 @@ struct Identity {
     uint64_t file;
 };
 
+bool operator==(const Identity& a, const Identity& b) { return a.device == b.device && a.file == b.file; }
+
+// A file this run placed: its identity once known, and until then its name
+// in the name pool with the identity of the folder it is in.
 struct PlacedFile {
     Identity id;
+    Identity folder;
     int32_t disk;
+    uint32_t nameAt;  // offset in namePool while !known
+    bool known;
+    bool gone;  // its name no longer held a file when its identity was sought
 };
 
 PlacedFile placedFiles[kMaxPlacedFiles];
 int32_t placedCount = 0;
+// Names of files whose identity is not known yet, NUL-terminated one after
+// another. When it is full, a file's identity is taken as it is written.
+constexpr uint32_t kNamePoolBytes = uint32_t{kMaxPlacedFiles} * 32U;
+char namePool[kNamePoolBytes];
+uint32_t namePoolUsed = 0;
+// The longest name a file is placed under, its NUL included.
+constexpr uint32_t kLongestName = 261;
 
-int32_t findPlaced(const Identity& id) {
-    for (int32_t i = 0; i < placedCount; ++i) {
-        if (placedFiles[i].id.device == id.device && placedFiles[i].id.file == id.file) return i;
-    }
-    return -1;
-}
-
-void remember(int32_t slot, const Identity& id, int32_t disk) {
-    if (slot >= 0) {
-        placedFiles[slot] = PlacedFile{id, disk};
-    } else if (placedCount < kMaxPlacedFiles) {
-        placedFiles[placedCount++] = PlacedFile{id, disk};
-    }
-}
+bool keepOld = false;
+bool imageProtected = false;
+Identity imageId{};
 
 // The temporary names are ".imgpry-PID-N.tmp": a new N for every try.
 unsigned temporaryCounter = 0;
 constexpr int kTemporaryTries = 100;
+// Tries of the exclusive create when what stood at the name vanished
+// before it could be looked at.
+constexpr int kCreateTries = 100;
 // Room for a path: a folder of up to 32,768 units and a name of the tool's
 // 260-byte buffer, 4 units a byte.
 constexpr size_t kPathRoom = size_t{32768} + size_t{4} * 260;
@@ -64,9 +72,22 @@ struct Standing {
     uint32_t attributes = 0;  // Windows: its attributes
 };
 
+// What the signal handler does with the file being written: nothing while
+// none is (kIdle); while one is being created it only notes the signal,
+// which the creating code takes once the file is known (kCreating); while
+// one is written it removes it when it is still this run's (kWriting).
+enum : int { kIdle = 0, kCreating = 1, kWriting = 2 };
+volatile std::sig_atomic_t signalState = kIdle;
+volatile std::sig_atomic_t deferredSignal = 0;
+
 }  // namespace
 
-void forgetPlacedFiles() { placedCount = 0; }
+void forgetPlacedFiles() {
+    placedCount = 0;
+    namePoolUsed = 0;
+}
+
+void keepOldFiles(bool keep) { keepOld = keep; }
 
 // The primitives of each system: paths, exclusive creation, what stands at
 // a name, writing, renaming, removing, and the removal on signals.
@@ -80,35 +101,82 @@ using PathChar = char;
 
 // The folder being written in.
 int folderFd = AT_FDCWD;
+Identity folderId{};
 
-// The file the signal handler removes: set only while it is being written.
+// The file the signal handler removes, in the folder removeFolderFd: by
+// its open descriptor removeFd, or by removeId once it is closed.
 char removePath[kPathRoom];
 int removeFolderFd = AT_FDCWD;
-volatile std::sig_atomic_t removeOnSignal = 0;
+volatile int removeFd = -1;
+Identity removeId{};
+volatile std::sig_atomic_t removeIdKnown = 0;
 
-extern "C" void onSignal(int sig) {
-    if (removeOnSignal != 0) (void)unlinkat(removeFolderFd, removePath, 0);
+// Removes the file at removePath when it is still the one this run
+// created. Only async-signal-safe calls.
+void removeIfOurs() {
+    Identity ours{};
+    struct stat st {};
+    if (removeIdKnown != 0) {
+        ours = removeId;
+    } else if (removeFd >= 0 && fstat(removeFd, &st) == 0) {
+        ours = Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    } else {
+        return;
+    }
+    if (fstatat(removeFolderFd, removePath, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} == ours) {
+        (void)unlinkat(removeFolderFd, removePath, 0);
+    }
+}
+
+void endBySignal(int sig) {
     (void)std::signal(sig, SIG_DFL);
     (void)std::raise(sig);
 }
 
-void watch(const char* path) {
-    (void)std::snprintf(removePath, sizeof removePath, "%s", path);
-    removeFolderFd = folderFd;
-    removeOnSignal = 1;
+extern "C" void onSignal(int sig) {
+    if (signalState == kCreating) {
+        deferredSignal = sig;
+        return;
+    }
+    if (signalState == kWriting) removeIfOurs();
+    endBySignal(sig);
 }
-
-void unwatch() { removeOnSignal = 0; }
 
 // On POSIX a name is its exact bytes.
 bool toPath(const char* name, char* out, size_t room) {
-    return std::snprintf(out, room, "%s", name) < static_cast<int>(room);
+    const size_t length = std::strlen(name);
+    if (length >= room) return false;
+    std::memcpy(out, name, length + 1);
+    return true;
 }
 
+Identity identityOf(const struct stat& st) {
+    return Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+// Creates path exclusively as outFile. The signal handler knows the file
+// from the moment it exists: a signal that arrives meanwhile is taken
+// here, once the descriptor is known.
 Create create(const char* path, int& error) {
-    outFile = ::openat(folderFd, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (outFile >= 0) return Create::kMade;
-    error = errno;
+    (void)toPath(path, removePath, sizeof removePath);
+    removeFolderFd = folderFd;
+    removeIdKnown = 0;
+    removeFd = -1;
+    signalState = kCreating;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    const int fd = ::openat(folderFd, path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    error = fd < 0 ? errno : 0;
+    outFile = fd;
+    removeFd = fd;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    signalState = fd >= 0 ? kWriting : kIdle;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (deferredSignal != 0) {
+        if (fd >= 0) removeIfOurs();
+        endBySignal(deferredSignal);
+    }
+    if (fd >= 0) return Create::kMade;
     return error == EEXIST ? Create::kExists : Create::kFailed;
 }
 
@@ -117,7 +185,7 @@ int inspect(const char* path, Standing& there) {
     if (fstatat(folderFd, path, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     there.directory = S_ISDIR(st.st_mode);
     there.known = true;
-    there.id = Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    there.id = identityOf(st);
     return 0;
 }
 
@@ -125,9 +193,9 @@ void makeTemporaryName(char* out, size_t room) {
     (void)std::snprintf(out, room, ".imgpry-%ld-%u.tmp", static_cast<long>(getpid()), temporaryCounter++);
 }
 
-// Writes size bytes to the open outFile and closes it; the error number of
+// Writes size bytes and the date to the open outFile; the error number of
 // the first failure, or 0.
-int writeAndClose(const uint8_t* data, int32_t size, const imgpry::fs::FileDate& date, Identity& id) {
+int writeData(const uint8_t* data, int32_t size, const imgpry::fs::FileDate& date) {
     int error = 0;
     size_t done = 0;
     const auto total = static_cast<size_t>(size);
@@ -158,40 +226,140 @@ int writeAndClose(const uint8_t* data, int32_t size, const imgpry::fs::FileDate&
             (void)futimens(outFile, times);
         }
     }
+    return error;
+}
+
+// The identity of the open outFile.
+bool openIdentity(Identity& id) {
     struct stat st {};
-    if (error == 0 && fstat(outFile, &st) != 0) error = errno;
-    id = Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-    if (::close(outFile) != 0 && error == 0) error = errno;
+    if (fstat(outFile, &st) != 0) return false;
+    id = identityOf(st);
+    return true;
+}
+
+// Removes the file being written when it is still this run's (it could not
+// be written whole), before its descriptor is closed.
+void discardOpen() { removeIfOurs(); }
+
+// Closes outFile; the signal handler lets go of it first, so it never
+// looks at a closed descriptor.
+int closeOut() {
+    signalState = kIdle;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    removeFd = -1;
+    const int error = ::close(outFile) != 0 ? errno : 0;
     outFile = -1;
     return error;
+}
+
+// Closes the temporary file, whose identity is id, and keeps it in the
+// signal handler's care by that identity until it is renamed or removed.
+int closeTemporary(const char* /*temporary*/, const Identity& id) {
+    removeId = id;
+    removeIdKnown = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    removeFd = -1;
+    const int error = ::close(outFile) != 0 ? errno : 0;
+    outFile = -1;
+    return error;
+}
+
+// Removes the closed temporary file when it is still this run's.
+void removeTemporary() { removeIfOurs(); }
+
+// Removes path, a new file already closed whose close failed. Its identity
+// was not taken (that would cost every file a call), so it goes by name.
+void removeClosed(const char* path) { (void)unlinkat(folderFd, path, 0); }
+
+void letGo() {
+    signalState = kIdle;
+    removeIdKnown = 0;
 }
 
 int replaceWith(const char* temporary, const char* path, const Standing& /*there*/) {
     return renameat(folderFd, temporary, folderFd, path) == 0 ? 0 : errno;
 }
 
-void removeFile(const char* path) { (void)unlinkat(folderFd, path, 0); }
+// Names the folder being written in for the record of files placed: by its
+// identity, or as the working directory (which does not change during a
+// run, and needs no look to be told apart).
+constexpr Identity kWorkingDirectoryKey{~uint64_t{0}, ~uint64_t{0}};
+void useFolder(const Folder& folder) {
+    folderId = folder.identified ? Identity{folder.device, folder.inode} : kWorkingDirectoryKey;
+}
 
-void useFolder(const Folder& folder) { folderFd = folder.fd; }
+void setFolder(const Folder& folder) { folderFd = folder.fd; }
+
+// Keeps name to learn its identity later; false when the pool is full.
+bool keepName(PlacedFile& f, const char* name) {
+    const size_t length = std::strlen(name) + 1;
+    if (length > kNamePoolBytes - namePoolUsed) return false;
+    std::memcpy(namePool + namePoolUsed, name, length);
+    f.nameAt = namePoolUsed;
+    f.known = false;
+    namePoolUsed += static_cast<uint32_t>(length);
+    return true;
+}
+
+// Learns the identities of the files placed in the folder being written
+// in whose identity is not known yet.
+void learnIdentities() {
+    for (int32_t i = 0; i < placedCount; ++i) {
+        PlacedFile& f = placedFiles[i];
+        if (f.known || f.gone || !(f.folder == folderId)) continue;
+        struct stat st {};
+        if (fstatat(folderFd, namePool + f.nameAt, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            f.id = identityOf(st);
+            f.known = true;
+        } else {
+            f.gone = true;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+int openDirectory(int parent, const char* path, int flags, Folder& out) {
+    const int fd = openat(parent, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | flags);
+    if (fd < 0) return errno;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        (void)::close(fd);
+        return error;
+    }
+    out.fd = fd;
+    out.identified = true;
+    out.device = static_cast<uint64_t>(st.st_dev);
+    out.inode = static_cast<uint64_t>(st.st_ino);
+    return 0;
+}
 
 }  // namespace
 
 int openFolder(const Folder& parent, const char* name, Folder& out) {
     if (mkdirat(parent.fd, name, 0777) != 0 && errno != EEXIST) return errno;
-    const int fd = openat(parent.fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return errno == ELOOP ? ENOTDIR : errno;
-    out.fd = fd;
-    return 0;
+    const int error = openDirectory(parent.fd, name, O_NOFOLLOW, out);
+    return error == ELOOP ? ENOTDIR : error;
 }
+
+int openExistingFolder(const char* path, Folder& out) { return openDirectory(AT_FDCWD, path, 0, out); }
 
 void closeFolder(Folder& folder) {
     if (folder.fd >= 0) (void)::close(folder.fd);
-    folder.fd = kWorkingDirectory;
+    folder = Folder{};
 }
 
-namespace {
-
-}  // namespace
+void protectImage(const char* path) {
+    imageProtected = false;
+    struct stat st {};
+    if (path == nullptr || stat(path, &st) != 0) return;
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return;
+    imageId = Identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    imageProtected = true;
+}
 
 void removePartialFilesOnSignals() {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
@@ -200,6 +368,8 @@ void removePartialFilesOnSignals() {
         struct sigaction sa {};
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
+        // One handler at a time: a second signal waits for the first.
+        for (const int other : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) sigaddset(&sa.sa_mask, other);
         (void)sigaction(sig, &sa, nullptr);
     }
 }
@@ -212,25 +382,33 @@ namespace {
 
 using PathChar = wchar_t;
 
+// The temporary file the console handler removes by name once its handle
+// is closed (until it is renamed).
 wchar_t removePath[kPathRoom];
+volatile LONG temporaryClosed = 0;
 // The folder being written in: its path, empty for the working directory.
 const wchar_t* folderPath = L"";
-volatile LONG removeOnSignal = 0;
+
+// Deletes the file open as handle h when it is closed: the name that was
+// created goes with the handle, whatever now stands at a name.
+void deleteThroughHandle(HANDLE h) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    (void)SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition);
+}
 
 BOOL WINAPI onConsoleSignal(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-    // The file is open with FILE_SHARE_DELETE: it goes when the process
-    // closes its handle on the way out.
-    if (removeOnSignal != 0) (void)DeleteFileW(removePath);
+    // The handler runs in a thread of its own: a file being created is
+    // waited for (a bounded while) until its handle is known.
+    for (int i = 0; i < 2000 && signalState == kCreating; ++i) Sleep(1);
+    if (signalState == kWriting) {
+        const HANDLE h = outFile;
+        if (h != INVALID_HANDLE_VALUE) deleteThroughHandle(h);
+        if (temporaryClosed != 0) (void)DeleteFileW(removePath);
+    }
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
-
-void watch(const wchar_t* path) {
-    (void)_snwprintf(removePath, sizeof removePath / sizeof removePath[0] - 1, L"%ls", path);
-    removeOnSignal = 1;
-}
-
-void unwatch() { removeOnSignal = 0; }
 
 // The C library's word for a Windows error.
 int errnoOf(DWORD error) {
@@ -257,6 +435,8 @@ int errnoOf(DWORD error) {
         case ERROR_NOT_ENOUGH_MEMORY:
         case ERROR_OUTOFMEMORY:
             return ENOMEM;
+        case ERROR_DIRECTORY:
+            return ENOTDIR;
         default:
             return EIO;
     }
@@ -283,9 +463,13 @@ bool toPath(const char* name, wchar_t* out, size_t room) {
 }
 
 Create create(const wchar_t* path, int& error) {
-    outFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (outFile != INVALID_HANDLE_VALUE) return Create::kMade;
+    temporaryClosed = 0;
+    signalState = kCreating;
+    const HANDLE h = CreateFileW(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    outFile = h;
+    signalState = h != INVALID_HANDLE_VALUE ? kWriting : kIdle;
+    if (h != INVALID_HANDLE_VALUE) return Create::kMade;
     const DWORD last = GetLastError();
     error = errnoOf(last);
     // A directory or a read-only file at the name may answer "access denied".
@@ -325,7 +509,7 @@ void makeTemporaryName(wchar_t* out, size_t room) {
     out[room - 1] = L'\0';
 }
 
-int writeAndClose(const uint8_t* data, int32_t size, const imgpry::fs::FileDate& date, Identity& id) {
+int writeData(const uint8_t* data, int32_t size, const imgpry::fs::FileDate& date) {
     int error = 0;
     DWORD written = 0;
     if (size > 0 && (WriteFile(outFile, data, static_cast<DWORD>(size), &written, nullptr) == 0 ||
@@ -348,11 +532,39 @@ int writeAndClose(const uint8_t* data, int32_t size, const imgpry::fs::FileDate&
             (void)SetFileTime(outFile, nullptr, &when, &when);
         }
     }
-    bool known = false;
-    id = identityOf(outFile, known);
-    if (CloseHandle(outFile) == 0 && error == 0) error = errnoOf(GetLastError());
-    outFile = INVALID_HANDLE_VALUE;
     return error;
+}
+
+bool openIdentity(Identity& id) {
+    bool ok = false;
+    id = identityOf(outFile, ok);
+    return ok;
+}
+
+void discardOpen() { deleteThroughHandle(outFile); }
+
+int closeOut() {
+    const HANDLE h = outFile;
+    signalState = kIdle;
+    outFile = INVALID_HANDLE_VALUE;
+    return CloseHandle(h) != 0 ? 0 : errnoOf(GetLastError());
+}
+
+int closeTemporary(const wchar_t* temporary, const Identity& /*id*/) {
+    (void)_snwprintf(removePath, sizeof removePath / sizeof removePath[0] - 1, L"%ls", temporary);
+    const HANDLE h = outFile;
+    temporaryClosed = 1;
+    outFile = INVALID_HANDLE_VALUE;
+    return CloseHandle(h) != 0 ? 0 : errnoOf(GetLastError());
+}
+
+void removeTemporary() { (void)DeleteFileW(removePath); }
+
+void removeClosed(const wchar_t* path) { (void)DeleteFileW(path); }
+
+void letGo() {
+    signalState = kIdle;
+    temporaryClosed = 0;
 }
 
 int replaceWith(const wchar_t* temporary, const wchar_t* path, const Standing& there) {
@@ -365,15 +577,41 @@ int replaceWith(const wchar_t* temporary, const wchar_t* path, const Standing& t
     return error;
 }
 
-void removeFile(const wchar_t* path) { (void)DeleteFileW(path); }
-
+// On Windows every file's identity is taken as it is written, so there is
+// nothing to learn later.
+Identity folderId{};
 void useFolder(const Folder& folder) { folderPath = folder.path; }
+void setFolder(const Folder& folder) { folderPath = folder.path; }
+bool keepName(PlacedFile& /*f*/, const char* /*name*/) { return false; }
+void learnIdentities() {}
+
+// Makes out a folder path: path and a backslash.
+int finishFolderPath(Folder& out) {
+    const DWORD attributes = GetFileAttributesW(out.path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return errnoOf(GetLastError());
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ENOTDIR;
+    const size_t length = wcslen(out.path);
+    if (length + 2 > static_cast<size_t>(kFolderPathRoom)) return ENAMETOOLONG;
+    if (length > 0 && out.path[length - 1] != L'\\' && out.path[length - 1] != L'/') {
+        out.path[length] = L'\\';
+        out.path[length + 1] = L'\0';
+    }
+    return 0;
+}
+
+void protectHandle(HANDLE h) {
+    imageProtected = false;
+    if (h == INVALID_HANDLE_VALUE) return;
+    bool ok = false;
+    if (GetFileType(h) == FILE_TYPE_DISK) imageId = identityOf(h, ok);
+    imageProtected = ok;
+    (void)CloseHandle(h);
+}
 
 }  // namespace
 
 int openFolder(const Folder& parent, const char* name, Folder& out) {
-    // The name within parent, whatever folder a file was last placed in.
-    useFolder(parent);
+    folderPath = parent.path;
     if (!toPath(name, out.path, kFolderPathRoom - 1)) return ENAMETOOLONG;
     if (CreateDirectoryW(out.path, nullptr) == 0 && GetLastError() != ERROR_ALREADY_EXISTS) {
         return errnoOf(GetLastError());
@@ -383,17 +621,37 @@ int openFolder(const Folder& parent, const char* name, Folder& out) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return ENOTDIR;
     }
-    const size_t length = wcslen(out.path);
-    out.path[length] = L'\\';
-    out.path[length + 1] = L'\0';
-    return 0;
+    return finishFolderPath(out);
+}
+
+int openExistingFolder(const wchar_t* path, Folder& out) {
+    if (wcslen(path) + 2 > static_cast<size_t>(kFolderPathRoom)) return ENAMETOOLONG;
+    (void)_snwprintf(out.path, kFolderPathRoom - 1, L"%ls", path);
+    out.path[kFolderPathRoom - 1] = L'\0';
+    return finishFolderPath(out);
+}
+
+int openExistingFolder(const char* path, Folder& out) {
+    static wchar_t wide[kFolderPathRoom];
+    if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kFolderPathRoom) == 0) return ENAMETOOLONG;
+    return openExistingFolder(wide, out);
 }
 
 void closeFolder(Folder& folder) { folder.path[0] = L'\0'; }
 
-namespace {
+void protectImage(const wchar_t* path) {
+    imageProtected = false;
+    if (path == nullptr) return;
+    protectHandle(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
 
-}  // namespace
+void protectImage(const char* path) {
+    imageProtected = false;
+    if (path == nullptr) return;
+    protectHandle(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
 
 void removePartialFilesOnSignals() { (void)SetConsoleCtrlHandler(onConsoleSignal, TRUE); }
 
@@ -401,15 +659,33 @@ void removePartialFilesOnSignals() { (void)SetConsoleCtrlHandler(onConsoleSignal
 
 namespace {
 
-// Writes the file just created at path; a file that cannot be written whole
-// is removed.
-int writeCreated(const PathChar* path, const uint8_t* data, int32_t size, const imgpry::fs::FileDate& date,
-                 Identity& id) {
-    watch(path);
-    const int error = writeAndClose(data, size, date, id);
-    if (error != 0) removeFile(path);
-    unwatch();
-    return error;
+// Remembers the file just written at name (identity id when known) in
+// slot, or in a new slot when slot is -1.
+void remember(int32_t slot, const char* name, bool known, const Identity& id, int32_t disk) {
+    if (slot < 0) {
+        if (placedCount >= kMaxPlacedFiles) return;
+        slot = placedCount++;
+    }
+    PlacedFile& f = placedFiles[slot];
+    f = PlacedFile{id, folderId, disk, 0, known, false};
+    if (!known && !keepName(f, name)) f.gone = true;
+}
+
+int32_t findPlaced(const Identity& id) {
+    for (int32_t i = 0; i < placedCount; ++i) {
+        if (placedFiles[i].known && !placedFiles[i].gone && placedFiles[i].id == id) return i;
+    }
+    return -1;
+}
+
+// Whether identities must be taken as files are written: when the name
+// pool is full (or on Windows, where taking one is no extra cost here).
+bool identityNow() {
+#if defined(_WIN32)
+    return true;
+#else
+    return namePoolUsed + kLongestName > kNamePoolBytes;
+#endif
 }
 
 }  // namespace
@@ -417,7 +693,7 @@ int writeCreated(const PathChar* path, const uint8_t* data, int32_t size, const 
 Placed placeFile(const Folder& folder, const char* name, const uint8_t* data, int32_t size, int32_t disk,
                  const imgpry::fs::FileDate& date) {
     Placed placed;
-    useFolder(folder);
+    setFolder(folder);
     static PathChar path[kPathRoom];
     if (!toPath(name, path, sizeof path / sizeof path[0])) {
         placed.error = ENAMETOOLONG;
@@ -425,30 +701,62 @@ Placed placeFile(const Folder& folder, const char* name, const uint8_t* data, in
     }
     int error = 0;
     Identity id{};
-    // The common case: nothing stands at the name.
-    const Create made = create(path, error);
-    if (made == Create::kFailed) {
-        placed.error = error;
-        return placed;
-    }
-    if (made == Create::kMade) {
-        placed.error = writeCreated(path, data, size, date, id);
-        if (placed.error == 0) {
-            remember(-1, id, disk);
-            placed.ok = true;
-        }
-        return placed;
-    }
-
-    // Something stands there: a new file under a temporary name, renamed
-    // over it once it is whole.
     Standing there;
-    error = inspect(path, there);
+    // The common case: nothing stands at the name. Where something stood
+    // but is gone before it can be looked at, the create is tried again.
+    for (int tries = 0; tries < kCreateTries; ++tries) {
+        const Create made = create(path, error);
+        if (made == Create::kFailed) {
+            letGo();
+            placed.error = error;
+            return placed;
+        }
+        if (made == Create::kMade) {
+            const bool known = identityNow() && openIdentity(id);
+            error = writeData(data, size, date);
+            if (error != 0) discardOpen();
+            const int closed = closeOut();
+            if (error == 0 && closed != 0) {
+                // The data may not have reached the file (a network file
+                // system says so only now): the name this run created goes.
+                error = closed;
+                removeClosed(path);
+            }
+            if (error != 0) {
+                placed.error = error;
+                return placed;
+            }
+            useFolder(folder);
+            remember(-1, name, known, id, disk);
+            placed.ok = true;
+            return placed;
+        }
+        error = inspect(path, there);
+        if (error != ENOENT) break;
+    }
     if (error != 0 || there.directory) {
         placed.error = error != 0 ? error : EISDIR;
         return placed;
     }
-    const int32_t slot = there.known ? findPlaced(there.id) : -1;
+
+    // Something stands there: never the image itself, and with keepOld
+    // only a file this run placed is replaced.
+    if (imageProtected && there.known && there.id == imageId) {
+        placed.why = NotPlaced::kImage;
+        return placed;
+    }
+    int32_t slot = -1;
+    if (there.known) {
+        useFolder(folder);
+        learnIdentities();
+        slot = findPlaced(there.id);
+    }
+    if (keepOld && slot < 0) {
+        placed.why = NotPlaced::kKept;
+        return placed;
+    }
+
+    // A new file under a temporary name, renamed over it once it is whole.
     static PathChar temporary[kPathRoom];
     Create temp = Create::kExists;
     for (int tries = 0; tries < kTemporaryTries && temp == Create::kExists; ++tries) {
@@ -456,20 +764,34 @@ Placed placeFile(const Folder& folder, const char* name, const uint8_t* data, in
         temp = create(temporary, error);
     }
     if (temp != Create::kMade) {
+        letGo();
+        if (temp == Create::kExists) {
+            placed.why = NotPlaced::kNoTemporaryName;
+        } else {
+            placed.error = error;
+        }
+        return placed;
+    }
+    error = writeData(data, size, date);
+    const bool known = openIdentity(id);
+    if (error == 0 && !known) error = EIO;
+    if (error != 0) {
+        discardOpen();
+        (void)closeOut();
+        letGo();
         placed.error = error;
         return placed;
     }
-    watch(temporary);
-    error = writeAndClose(data, size, date, id);
+    error = closeTemporary(temporary, id);
     if (error == 0) error = replaceWith(temporary, path, there);
-    if (error != 0) removeFile(temporary);
-    unwatch();
+    if (error != 0) removeTemporary();
+    letGo();
     if (error != 0) {
         placed.error = error;
         return placed;
     }
     placed.replacedDisk = slot >= 0 ? placedFiles[slot].disk : -1;
-    remember(slot, id, disk);
+    remember(slot, name, true, id, disk);
     placed.ok = true;
     return placed;
 }
