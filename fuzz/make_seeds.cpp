@@ -1,6 +1,8 @@
 // Writes the fuzzers' seed corpus: small well-formed containers and the
 // damaged shapes the tests use, each a file in the output directory.
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -103,15 +105,26 @@ Disk fatDisk(bool crafted) {
     const Bytes text = fixture::pattern(2 * kBps, 7);
     std::copy(text.begin(), text.end(), raw.begin() + static_cast<std::ptrdiff_t>(7 * kBps));
     return fixture::rawDisk(raw, 4, 2, 8, 0, crafted ? "FAT LOOP" : "FAT");
-}
+    // Keeps of disk only the sectors listed (track: its IDs R; none listed:
+    // all of it), so that a seed of a 2D disk stays small.
+    Bytes keep(fixture::Disk disk, const std::map<int, std::vector<int>>& wanted) {
+        std::map<int, std::vector<Sector>> kept;
+        for (const auto& [t, rs] : wanted) {
+            for (const Sector& s : disk.tracks.at(t)) {
+                if (rs.empty() || std::find(rs.begin(), rs.end(), s.r) != rs.end()) kept[t].push_back(s);
+            }
+        }
+        disk.tracks = kept;
+        return disk.build();
+    }
 
-Bytes steer() { return fixture::pattern(64, 99); }
+    Bytes steer() { return fixture::pattern(64, 99); }
 
-Bytes withSteer(Bytes image) {
-    const Bytes s = steer();
-    image.insert(image.end(), s.begin(), s.end());
-    return image;
-}
+    Bytes withSteer(Bytes image) {
+        const Bytes s = steer();
+        image.insert(image.end(), s.begin(), s.end());
+        return image;
+    }
 
 }  // namespace
 
@@ -174,6 +187,46 @@ int main(int argc, char** argv) {
 
     seeds.emplace_back("fat12-small", fatDisk(false).build());
     seeds.emplace_back("fat12-crafted", fatDisk(true).build());
+    // The BASIC disk systems: a Hu-BASIC disk with a subdirectory, a file
+    // over two clusters and an ASCII file without a size, one whose FAT
+    // loops and whose folders lead into each other, and an N88-BASIC disk
+    // with a file over three clusters and FAT copies that disagree.
+    fixture::HuBasicDisk hu("HU");
+    hu.entry(1, 0, fixture::huBasicEntry(0x01, "BIG", "BIN", 5000, 2, {0x86, 0x43, 0x17, 0x09, 0x05, 0x59}))
+        .entry(1, 1, fixture::huBasicEntry(0x80, "SUB", "", 0, 4))
+        .entry(1, 2, fixture::huBasicEntry(0x00, "GONE", "", 10, 9))
+        .entry(1, 3, fixture::huBasicEntry(0x04, "TEXT", "ASC", 0, 6))
+        .store({2, 3}, fixture::pattern(5000, 1))
+        .directory(4)
+        .entry(4, 0, fixture::huBasicEntry(0x02, "INNER", "BAS", 300, 5))
+        .store({5}, fixture::pattern(300, 2))
+        .store({6, 7}, fixture::pattern(4500, 3));
+    seeds.emplace_back(
+        "hu-basic",
+        keep(hu.disk(),
+             {{0, {15}}, {1, {1}}, {2, {}}, {3, {1, 2, 3, 4}}, {4, {1}}, {5, {1, 2}}, {6, {}}, {7, {1, 2}}}));
+    fixture::HuBasicDisk huLoops("HU LOOPS");
+    huLoops.entry(1, 0, fixture::huBasicEntry(0x01, "LOOP", "BIN", 60000, 2))
+        .entry(1, 1, fixture::huBasicEntry(0x80, "A", "", 0, 4))
+        .fat(2, 3)
+        .fat(3, 2)
+        .directory(4)
+        .entry(4, 0, fixture::huBasicEntry(0x80, "B", "", 0, 5))
+        .directory(5)
+        .entry(5, 0, fixture::huBasicEntry(0x80, "A", "", 0, 4))
+        .fat(5, 4);
+    seeds.emplace_back("hu-basic-loops",
+                       keep(huLoops.disk(), {{0, {15}}, {1, {1}}, {2, {1, 2}}, {3, {1}}, {4, {1}}, {5, {1}}}));
+    fixture::N88BasicDisk n88("N88");
+    n88.entry(0, fixture::n88BasicEntry("GAME", "BAS", 0x80, 0x10))
+        .entry(1, fixture::n88BasicEntry("GONE", "", 0x00, 0x30))
+        .entry(2, fixture::n88BasicEntry("NOTE", "TXT", 0x01, 0x21))
+        .store({0x10, 0x11, 0x30}, fixture::pattern(20 * 256, 4))
+        .store({0x21}, fixture::pattern(100, 5))
+        .fat(2, 0x21, 0xC8);
+    n88.entry(1, Bytes(16, 0x00));
+    seeds.emplace_back("n88-basic",
+                       keep(n88.disk(), {{8, {}}, {16, {9}}, {24, {1, 2, 3, 4}}, {37, {1, 13, 14, 15, 16}}}));
 
     int failures = 0;
     for (const auto& [name, bytes] : seeds) {
