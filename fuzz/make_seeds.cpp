@@ -105,26 +105,28 @@ Disk fatDisk(bool crafted) {
     const Bytes text = fixture::pattern(2 * kBps, 7);
     std::copy(text.begin(), text.end(), raw.begin() + static_cast<std::ptrdiff_t>(7 * kBps));
     return fixture::rawDisk(raw, 4, 2, 8, 0, crafted ? "FAT LOOP" : "FAT");
-    // Keeps of disk only the sectors listed (track: its IDs R; none listed:
-    // all of it), so that a seed of a 2D disk stays small.
-    Bytes keep(fixture::Disk disk, const std::map<int, std::vector<int>>& wanted) {
-        std::map<int, std::vector<Sector>> kept;
-        for (const auto& [t, rs] : wanted) {
-            for (const Sector& s : disk.tracks.at(t)) {
-                if (rs.empty() || std::find(rs.begin(), rs.end(), s.r) != rs.end()) kept[t].push_back(s);
-            }
+}
+
+// Keeps of disk only the sectors listed (track: its IDs R; none listed:
+// all of it), so that a seed of a 2D disk stays small.
+Bytes keep(fixture::Disk disk, const std::map<int, std::vector<int>>& wanted) {
+    std::map<int, std::vector<Sector>> kept;
+    for (const auto& [t, rs] : wanted) {
+        for (const Sector& s : disk.tracks.at(t)) {
+            if (rs.empty() || std::find(rs.begin(), rs.end(), s.r) != rs.end()) kept[t].push_back(s);
         }
-        disk.tracks = kept;
-        return disk.build();
     }
+    disk.tracks = kept;
+    return disk.build();
+}
 
-    Bytes steer() { return fixture::pattern(64, 99); }
+Bytes steer() { return fixture::pattern(64, 99); }
 
-    Bytes withSteer(Bytes image) {
-        const Bytes s = steer();
-        image.insert(image.end(), s.begin(), s.end());
-        return image;
-    }
+Bytes withSteer(Bytes image) {
+    const Bytes s = steer();
+    image.insert(image.end(), s.begin(), s.end());
+    return image;
+}
 
 }  // namespace
 
