@@ -15,6 +15,12 @@
 #include "run_tool.h"
 #include "test_util.h"
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+
+#include <ctime>
+#endif
+
 using fixture::Bytes;
 using testutil::text;
 using testutil::ToolRun;
@@ -270,6 +276,63 @@ TEST_F(Folders, ABrokenAllocationChainIsSaidAndTheRestIsZeros) {
         want.resize(static_cast<size_t>(size), 0);
         EXPECT_EQ(r.files, (std::map<std::string, Bytes>{{"BIG.DAT", want}}));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A Hu-BASIC disk built from its published layout (see the fixture
+// builder): a file with a date at the top, a subdirectory GAMES with a
+// file, a subdirectory named ".." with a file, and a file whose chain
+// breaks: its one cluster (track 8) is marked free in the FAT.
+Bytes huBasicImage() {
+    fixture::HuBasicDisk hu("HU");
+    hu.entry(1, 0, fixture::huBasicEntry(0x01, "TOP", "BIN", 300, 2, {0x86, 0x43, 0x17, 0x09, 0x05, 0x59}))
+        .store({2}, fixture::pattern(300, 1))
+        .entry(1, 1, fixture::huBasicEntry(0x80, "GAMES", "", 0, 4))
+        .directory(4)
+        .entry(4, 0, fixture::huBasicEntry(0x02, "INNER", "BAS", 300, 5))
+        .store({5}, fixture::pattern(300, 2))
+        .entry(1, 2, fixture::huBasicEntry(0x80, "A/B", "", 0, 6))
+        .directory(6)
+        .entry(6, 0, fixture::huBasicEntry(0x01, "ESC", "BIN", 10, 7))
+        .store({7}, fixture::pattern(10, 3))
+        .entry(1, 3, fixture::huBasicEntry(0x01, "BROKEN", "BIN", 5000, 8))
+        .store({8, 9}, fixture::pattern(5000, 4))
+        .fat(9, 0x00);
+    return fixture::container({hu.build()});
+}
+
+TEST_F(Folders, HuBasicSubdirectoriesUnsafeFolderNamesChainsAndDates) {
+    const ToolRun r = run(huBasicImage());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, text(line("TOP.BIN", 300, 2, 1, true) + line("GAMES/INNER.BAS", 300, 5, 1, true) +
+                          line("A/B/ESC.BIN", 10, 7, 1, false) + line("BROKEN.BIN", 5000, 8, 1, true)));
+    EXPECT_EQ(r.err, text("imgpry: disk 1: cannot write A/B: unsafe folder name\n"
+                          "imgpry: disk 1: cannot write A/B/ESC.BIN: its folder could not be made\n"
+                          "imgpry: disk 1: partly read BROKEN.BIN: 4096 of 5000 bytes, the allocation chain breaks "
+                          "after trk=08 sec=10; the rest is zeros\n"));
+    Bytes broken = fixture::pattern(5000, 4);
+    std::fill(broken.begin() + 4096, broken.end(), 0);
+    EXPECT_EQ(tree(work), (std::map<std::string, Bytes>{{"TOP.BIN", fixture::pattern(300, 1)},
+                                                        {"GAMES/", {}},
+                                                        {"GAMES/INNER.BAS", fixture::pattern(300, 2)},
+                                                        {"BROKEN.BIN", broken}}));
+#if !defined(_WIN32)
+    // The BCD date 86-04-17 09:05:59, as local time.
+    struct tm local {};
+    local.tm_year = 86;
+    local.tm_mon = 3;
+    local.tm_mday = 17;
+    local.tm_hour = 9;
+    local.tm_min = 5;
+    local.tm_sec = 59;
+    local.tm_isdst = -1;
+    struct stat st {};
+    ASSERT_EQ(stat((work / "TOP.BIN").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, mktime(&local));
+#endif
 }
 
 }  // namespace
