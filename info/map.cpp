@@ -155,10 +155,10 @@ constexpr LegendKind kKinds[] = {
     {Sample::kArea, fs::AreaKind::kDirectory, "directory"},
     {Sample::kArea, fs::AreaKind::kSystem, "system"},
     {Sample::kUnused, fs::AreaKind::kSystem, "present, used by no file"},
-    {Sample::kAbsent, fs::AreaKind::kSystem, "no record of this ID"},
+    {Sample::kAbsent, fs::AreaKind::kSystem, "absent: no record, used by nothing"},
     {Sample::kShared, fs::AreaKind::kSystem, "used by two files or areas"},
     {Sample::kShort, fs::AreaKind::kSystem, "short: holds fewer bytes than its size"},
-    {Sample::kMissing, fs::AreaKind::kSystem, "missing: no record of this ID"},
+    {Sample::kMissing, fs::AreaKind::kSystem, "missing: a file's or area's sector not in the image"},
     {Sample::kMarked, fs::AreaKind::kSystem, "marked bad by the dumping drive"},
     {Sample::kDeleted, fs::AreaKind::kSystem, "deleted-data mark"},
     {Sample::kError, fs::AreaKind::kSystem, "read error"},
@@ -216,7 +216,7 @@ Panel measure(const Facts& f, const DiskFacts& d) {
     int32_t widest = 0;
     int32_t lines = 0;
     for (const LegendKind& k : kKinds) {
-        if (k.sample == Sample::kArea && !hasArea(f, d, k.area)) continue;
+        if (!d.selected || (k.sample == Sample::kArea && !hasArea(f, d, k.area))) continue;
         ++lines;
         const int32_t w = kCell + 6 + textWidth(k.words, kLegendSize);
         if (w > widest) widest = w;
@@ -445,7 +445,7 @@ void drawPanel(FILE* out, const Facts& f, const DiskFacts& d, const Panel& p, in
     // The legend: the kinds this disk can show, then every file.
     int32_t ly = kGridTop;
     for (const LegendKind& k : kKinds) {
-        if (k.sample == Sample::kArea && !hasArea(f, d, k.area)) continue;
+        if (!d.selected || (k.sample == Sample::kArea && !hasArea(f, d, k.area))) continue;
         sampleCell(out, p.legendX, ly, k);
         text(out, p.legendX + kCell + 6, ly + 11, kLegendSize, k.words);
         ly += kLegendLine;
