@@ -1,10 +1,10 @@
 #include "builtin.h"
 
-#include "file_system.h"
-#include "file_systems.h"
-
 #include <cstdio>
 #include <cstring>
+
+#include "file_system.h"
+#include "file_systems.h"
 
 namespace imgpry::fs {
 
@@ -46,6 +46,15 @@ void readFile(DiskImage& image, const Entry& entry, uint8_t* out, RunReport& rep
 
 void readDirectory(DiskImage& image, uint8_t* out, RunReport& report) {
     readRun(image, kDirTrack, 0, 1, kFirstSector, kSizeCode, out, kDirBytes, RunMode::kStopAtShort, report);
+}
+
+void unreadableDisk(Catalogue& catalogue, int error) {
+    catalogue.clear();
+    static RunReport run;
+    startReport(run, kDirBytes);
+    run.shortCount = 1;
+    run.shorts[0] = ShortSector{kDirTrack, kFirstSector, 0, error};
+    catalogue.noteArea("the directory", -1, run);
 }
 
 }  // namespace imgpry::fs

@@ -14,6 +14,8 @@
 
 namespace imgpry::fs {
 
+struct Catalogue;
+
 inline constexpr int32_t kFirstSector = 1;
 inline constexpr int32_t kLastSector = 5;
 inline constexpr int32_t kSizeCode = 3;  // 1024-byte sectors
@@ -52,6 +54,11 @@ bool selectDisk(DiskImage& image, int32_t index);
 
 // Reads a file's run (kRecover): size bytes from (track, sector).
 void readFile(DiskImage& image, const Entry& entry, uint8_t* out, RunReport& report);
+
+// The catalogue of a disk whose header could not be read again, error the
+// system's error number: no entry, and the directory's first sector named
+// as not read, since no file system could be asked about the disk.
+void unreadableDisk(Catalogue& catalogue, int error);
 
 // Reads the selected disk's directory into out (kDirBytes): a run read as
 // readSectors reads it. Only the entries wholly within report.got

@@ -35,6 +35,76 @@ Disk smallDisk(const std::vector<Bytes>& entries, int dataTracks, const std::str
     return d;
 }
 
+// A small FAT12 disk of 128-byte sectors, eight per track on two heads and
+// four cylinders: a boot sector with its parameter block, two FAT copies of
+// one sector, a root of 16 entries, 57 clusters of one sector. It holds a
+// file over two clusters, an empty file, a folder with a file and a long
+// name. crafted turns it against its reader: chains that loop, a folder
+// whose chain leads back to itself, a size far past the disk, and a
+// parameter block that claims more sectors than the disk has.
+Disk fatDisk(bool crafted) {
+    constexpr size_t kBps = 128;
+    Bytes raw(64 * kBps, 0);
+    const Bytes bpb = {0xEB, 0x3C, 0x90, 'S', 'E', 'E', 'D', ' ',  ' ', ' ', ' ', 0x80, 0x00, 1,
+                       1,    0,    2,    16,  0,   64,  0,   0xF0, 1,   0,   8,   0,    2,    0};
+    std::copy(bpb.begin(), bpb.end(), raw.begin());
+    if (crafted) fixture::patchLe16(raw, 19, 0xFFFF);
+    // Links: 2 -> 3 -> end, folder 4 -> end, 5 -> end (or 3 -> 2, 4 -> 4).
+    const std::vector<uint16_t> links = {
+        0xFF0, 0xFFF, 3, crafted ? uint16_t{2} : uint16_t{0xFFF}, crafted ? uint16_t{4} : uint16_t{0xFFF}, 0xFFF};
+    for (size_t copy = 0; copy < 2; ++copy) {
+        const size_t fat = (1 + copy) * kBps;
+        for (size_t c = 0; c < links.size(); ++c) {
+            const size_t at = fat + c + c / 2;
+            const uint32_t v = raw[at] | static_cast<uint32_t>(raw[at + 1]) << 8U;
+            fixture::patchLe16(raw, at,
+                               (c & 1U) != 0
+                                   ? static_cast<uint16_t>((v & 0x000FU) | static_cast<uint32_t>(links[c]) << 4U)
+                                   : static_cast<uint16_t>((v & 0xF000U) | links[c]));
+        }
+    }
+    const auto entry = [&](size_t at, const char* name11, uint8_t attr, uint16_t cluster, uint32_t size) {
+        std::copy(name11, name11 + 11, raw.begin() + static_cast<std::ptrdiff_t>(at));
+        raw[at + 11] = attr;
+        fixture::patchLe16(raw, at + 24, 0x5A21);  // 2025-01-01
+        fixture::patchLe16(raw, at + 26, cluster);
+        fixture::patchLe32(raw, at + 28, size);
+    };
+    const size_t root = 3 * kBps;
+    // A long name "Long name" before its short entry, with the checksum of
+    // LONGNA~1.
+    Bytes lfn(32, 0xFF);
+    lfn[0] = 0x41;
+    lfn[11] = 0x0F;
+    lfn[12] = 0;
+    const char* longName = "Long name";
+    const size_t units[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    for (size_t i = 0; i < 13; ++i) {
+        const uint16_t u = i < 9 ? static_cast<uint16_t>(longName[i]) : i == 9 ? uint16_t{0} : uint16_t{0xFFFF};
+        lfn[units[i]] = static_cast<uint8_t>(u);
+        lfn[units[i] + 1] = static_cast<uint8_t>(u >> 8U);
+    }
+    lfn[26] = lfn[27] = 0;
+    uint8_t sum = 0;
+    for (const char c : std::string("LONGNA~1   "))
+        sum = static_cast<uint8_t>(((sum & 1U) << 7U) + (sum >> 1U) + static_cast<uint8_t>(c));
+    lfn[13] = sum;
+    std::copy(lfn.begin(), lfn.end(), raw.begin() + static_cast<std::ptrdiff_t>(root));
+    entry(root + 32, "LONGNA~1   ", 0x20, 5, 10);
+    entry(root + 64, "HELLO   TXT", 0x20, 2, crafted ? 0x10000U : 200U);
+    if (crafted) entry(root + 160, "HUGE       ", 0x20, 2, 0xFFFFFFFFU);
+    entry(root + 96, "EMPTY      ", 0x20, 0, 0);
+    entry(root + 128, "SUB        ", 0x10, 4, 0);
+    const size_t sub = (7 + 2) * kBps;
+    entry(sub, ".          ", 0x10, 4, 0);
+    entry(sub + 32, "..         ", 0x10, 0, 0);
+    entry(sub + 64, "SELF       ", 0x10, crafted ? 4 : 0, 0);
+    entry(sub + 96, "INNER   DAT", 0x20, 5, 100);
+    const Bytes text = fixture::pattern(2 * kBps, 7);
+    std::copy(text.begin(), text.end(), raw.begin() + static_cast<std::ptrdiff_t>(7 * kBps));
+    return fixture::rawDisk(raw, 4, 2, 8, 0, crafted ? "FAT LOOP" : "FAT");
+}
+
 Bytes steer() { return fixture::pattern(64, 99); }
 
 Bytes withSteer(Bytes image) {
@@ -101,6 +171,9 @@ int main(int argc, char** argv) {
     Disk realLike;  // sixteen 256-byte sectors, as the real disks in the tests
     for (uint8_t r = 1; r <= 16; ++r) realLike.tracks[0].push_back(fixture::sector(0, 0, r, 1, 0xE5));
     seeds.emplace_back("sixteen-sectors", realLike.build());
+
+    seeds.emplace_back("fat12-small", fatDisk(false).build());
+    seeds.emplace_back("fat12-crafted", fatDisk(true).build());
 
     int failures = 0;
     for (const auto& [name, bytes] : seeds) {

@@ -1,7 +1,8 @@
 // Fuzzes the whole tool: the input is an image, read from memory, listed
-// and extracted by the real flow into a private working directory. Checks that nothing is
-// created outside it and that every file written has the size its listing
-// line gives.
+// and extracted by the real flow into a private working directory. Checks
+// that nothing is created outside it, that nothing but files and folders is
+// made in it, and that every file written has the size its listing line
+// gives.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -16,12 +17,37 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One listing line: the name padded to 12 columns (names never hold a
-// space), a space, the size in 8 columns, "  trk=XX sec=XX", then either the
-// line end or " ... cutted." and the line end. Names may hold any other
-// byte, a line end among them, so the listing is read by its fixed widths.
-constexpr size_t kFixed = 36;
+// One listing line: the path padded to 12 columns, a space, the size in 8
+// columns or more, "  trk=XX sec=XX", then either the line end or
+// " ... cutted." and the line end. Paths may hold any byte, a line end and
+// spaces among them, so a line is found by its tail: the first
+// "  trk=XX sec=XX" that ends a line, with the size's digits before it.
+constexpr std::string_view kTrack = "  trk=";
 constexpr std::string_view kCutted = " ... cutted.\n";
+
+bool isHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// Whether a listing line's tail starts at t: the track and sector, and the
+// line end, with " ... cutted." (cutted) or without. Gives the line's end.
+bool tailAt(const std::string& out, size_t t, bool& cutted, size_t& end) {
+    // "  trk=XX sec=XX" is 15 bytes.
+    if (out.size() - t < 16 || out.compare(t, kTrack.size(), kTrack) != 0) return false;
+    if (!isHex(out[t + 6]) || !isHex(out[t + 7]) || out.compare(t + 8, 5, " sec=") != 0 || !isHex(out[t + 13]) ||
+        !isHex(out[t + 14])) {
+        return false;
+    }
+    if (out[t + 15] == '\n') {
+        cutted = false;
+        end = t + 16;
+        return true;
+    }
+    if (out.compare(t + 15, kCutted.size(), kCutted) == 0) {
+        cutted = true;
+        end = t + 15 + kCutted.size();
+        return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -44,36 +70,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (status != 0) std::abort();  // an image that opens always lists with status 0
 
     // Nothing but our own files beside the working directory, and nothing
-    // but regular files in it.
+    // but regular files and folders in it.
     for (const auto& entry : fs::directory_iterator(box)) {
         const fs::path name = entry.path().filename();
         if (name != "work" && name != "listing.txt") std::abort();
     }
     std::map<std::string, uintmax_t> written;
-    for (const auto& entry : fs::directory_iterator(work)) {
-        if (!entry.is_regular_file() || entry.is_symlink()) std::abort();
-        written[entry.path().filename().string()] = entry.file_size();
+    for (const auto& entry : fs::recursive_directory_iterator(work)) {
+        if (entry.is_symlink()) std::abort();
+        if (entry.is_directory()) continue;
+        if (!entry.is_regular_file()) std::abort();
+        written[entry.path().lexically_relative(work).generic_string()] = entry.file_size();
     }
 
-    // The last written line of each name gives that file's size.
+    // The last written line of each path gives that file's size.
     const std::string out = fuzzutil::readAll(listing.string());
     std::map<std::string, uintmax_t> listed;
     size_t pos = 0;
     while (pos < out.size()) {
-        if (out.size() - pos < kFixed + 1) std::abort();
-        const std::string line = out.substr(pos, kFixed);
-        const size_t nameEnd = line.find(' ');
-        const std::string name = line.substr(0, nameEnd > 12 ? 12 : nameEnd);
-        const uintmax_t fileSize = std::strtoul(line.substr(13, 8).c_str(), nullptr, 10);
-        pos += kFixed;
-        if (out.compare(pos, kCutted.size(), kCutted) == 0) {
-            listed[name] = fileSize;
-            pos += kCutted.size();
-        } else if (out[pos] == '\n') {
-            ++pos;
-        } else {
-            std::abort();
+        // The path takes 12 columns at least and the size 8 after a space.
+        size_t t = pos + 21;
+        bool cutted = false;
+        size_t end = 0;
+        while (t < out.size() && !tailAt(out, t, cutted, end)) ++t;
+        if (t >= out.size()) std::abort();
+        size_t digits = t;
+        while (digits > pos && out[digits - 1] >= '0' && out[digits - 1] <= '9') --digits;
+        if (digits > pos && out[digits - 1] == '-') --digits;
+        const size_t width = t - digits < 8 ? 8 : t - digits;
+        const size_t field = t - width;
+        if (digits == t || field < pos + 13 || out[field - 1] != ' ') std::abort();
+        std::string name = out.substr(pos, field - 1 - pos);
+        if (name.size() == 12) {
+            while (!name.empty() && name.back() == ' ') name.pop_back();
         }
+        const uintmax_t fileSize = std::strtoul(out.substr(digits, t - digits).c_str(), nullptr, 10);
+        if (cutted) listed[name] = fileSize;
+        pos = end;
     }
     if (listed != written) std::abort();
     return 0;

@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "builtin.h"
 #include "extract.h"
 #include "image_builder.h"
-#include "test_util.h"
 
 namespace {
 
-TEST(FormatEntryName, BuildsNameDotExtension) {
+TEST(EntryName, BuildsNameDotExtension) {
     struct Case {
         std::string base, ext;  // padded with spaces to 8 and 3
         std::string name;
@@ -29,14 +29,16 @@ TEST(FormatEntryName, BuildsNameDotExtension) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fixture::Bytes e = fixture::dirEntry(0, c.base, c.ext, 0, 0, 0);
-        formatEntryName(e.data());
-        EXPECT_EQ(std::string(outName), c.name);
+        char name[imgpry::fs::kMaxNameLength + 1];
+        EXPECT_EQ(imgpry::fs::entryName(e.data(), name), static_cast<int32_t>(c.name.size()));
+        EXPECT_EQ(std::string(name), c.name);
     }
     // Bytes are copied as they are, so a NUL ends the name early.
     fixture::Bytes e = fixture::dirEntry(0, "AB", "TXT", 0, 0, 0);
     e[2] = 0;
-    formatEntryName(e.data());
-    EXPECT_STREQ(outName, "A");
+    char name[imgpry::fs::kMaxNameLength + 1];
+    (void)imgpry::fs::entryName(e.data(), name);
+    EXPECT_STREQ(name, "A");
 }
 
 TEST(UnsafeNames, RefusesNamesThatLeaveTheDirectory) {
@@ -73,7 +75,7 @@ TEST(ShowName, ControlBytesAreQuestionMarksOnATerminalOnly) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        char shown[kNameBufferSize];
+        char shown[260];
         EXPECT_EQ(std::string(showName(c.name.c_str(), true, shown, sizeof shown)), c.onTerminal);
         EXPECT_EQ(std::string(showName(c.name.c_str(), false, shown, sizeof shown)), c.name);
     }
@@ -84,36 +86,29 @@ TEST(ShowName, ControlBytesAreQuestionMarksOnATerminalOnly) {
                  "AB?");  // cut to fit, still terminated
 }
 
-TEST(ExtractFile, RefusesRunsLargerThanItsBuffer) {
-    ASSERT_TRUE(gImage.open(testutil::hostPath(IMGPRY_SAMPLE).c_str()));
-    ASSERT_TRUE(gImage.selectDisk(0));
-    gImage.setSectorRange(kFirstSector, kLastSector);
-    testutil::TempDir dir;
-    const std::filesystem::path before = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());  // names are relative to the working directory
-    EXPECT_FALSE(extractFile("BIG", 2, 1, 0, 1, kSizeCode, kFileBufferSize - 1023, 1024));
-    EXPECT_FALSE(extractFile("BIG", 2, 1, 0, 1, kSizeCode, -1, 1024));
-    EXPECT_EQ(extractFailure(), nullptr);
-    EXPECT_TRUE(extractFile("FITS", 2, 1, 0, 1, kSizeCode, kFileBufferSize - 1024, 1024));
-    std::filesystem::current_path(before);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "BIG"));
-    EXPECT_EQ(std::filesystem::file_size(dir.path() / "FITS"), 1024U);
-    gImage.close();
-}
-
 TEST(FormatListing, MatchesPrintf) {
-    const std::vector<std::string> names = {"", "A", ".DAT", "README.TXT", "ABCDEFGH.IJK", "%d%s"};
-    const std::vector<int32_t> sizes = {0, 1024, 5120, 99999, 261120, 99999999};
+    // Paths past 12 bytes push the columns after them out; sizes past 8
+    // digits do the same.
+    const std::vector<std::string> names = {"",
+                                            "A",
+                                            ".DAT",
+                                            "README.TXT",
+                                            "ABCDEFGH.IJK",
+                                            "%d%s",
+                                            "GAMES/ABCDEFGH.IJK",
+                                            "a long file name with spaces.text",
+                                            std::string(700, 'x') + "/" + std::string(300, 'y')};
+    const std::vector<int32_t> sizes = {0, 1024, 5120, 99999, 261120, 99999999, 100000000, INT32_MAX, -1, INT32_MIN};
     const std::vector<int32_t> bytes = {0, 1, 0x0a, 0x10, 0xa3, 0xff};
     for (const std::string& name : names) {
         for (int32_t size : sizes) {
             for (int32_t b : bytes) {
-                char want[64];
+                char want[1100];
                 const int n = std::snprintf(want, sizeof want, "%-12s %8d  trk=%02x sec=%02x", name.c_str(), size,
                                             static_cast<unsigned>(b), static_cast<unsigned>(0xff - b));
-                char got[kListingLength];
-                const int32_t len = formatListing(got, name.c_str(), size, b, 0xff - b);
-                EXPECT_EQ(std::string(got, static_cast<size_t>(len)), std::string(want, static_cast<size_t>(n)));
+                std::vector<char> got(name.size() + 12 + kListingTail);
+                const int32_t len = formatListing(got.data(), name.c_str(), size, b, 0xff - b);
+                EXPECT_EQ(std::string(got.data(), static_cast<size_t>(len)), std::string(want, static_cast<size_t>(n)));
             }
         }
     }

@@ -14,9 +14,6 @@
 namespace fs = imgpry::fs;
 
 imgpry::DiskImage gImage;
-uint8_t dirBuffer[kDirBytes];
-char outName[kNameBufferSize];
-uint8_t fileBuffer[kFileBufferSize];
 
 namespace {
 
@@ -25,20 +22,8 @@ constexpr char kOpenFailed[] =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1"
     "\n";
 
-char failureText[128];
-const char* failure = nullptr;
-fs::RunReport runReport;
-fs::RunReport dirReport;
-int32_t replacedDisk = -1;
-// The disk being listed (0-based), for the record of files placed.
-int32_t currentDisk = -1;
 // The first error writing the listing to standard output.
 int listingErrno = 0;
-
-void setFailure(const char* reason) {
-    (void)std::snprintf(failureText, sizeof failureText, "%s", reason);
-    failure = failureText;
-}
 
 // The system's word for errno value err; some failures leave errno unset.
 const char* reasonOf(int err) { return err != 0 ? std::strerror(err) : "input/output error"; }
@@ -61,21 +46,23 @@ void flushListing() {
 
 }  // namespace
 
-void formatEntryName(const uint8_t* entry) { (void)fs::entryName(entry, outName); }
-
 int32_t formatListing(char* line, const char* name, int32_t size, int32_t track, int32_t sector) {
     static constexpr char kHex[] = "0123456789abcdef";
     int32_t k = 0;
-    for (; k < 12 && name[k] != '\0'; ++k) line[k] = name[k];
+    for (; name[k] != '\0'; ++k) line[k] = name[k];
     for (; k < 12; ++k) line[k] = ' ';
     line[k++] = ' ';
-    char digits[8];
+    // The size's digits, lowest first, and its sign; 10 digits hold any
+    // int32_t.
+    char digits[11];
     int32_t n = 0;
-    auto v = static_cast<uint32_t>(size);
+    const bool negative = size < 0;
+    uint32_t v = negative ? 0U - static_cast<uint32_t>(size) : static_cast<uint32_t>(size);
     do {
         digits[n++] = static_cast<char>('0' + v % 10U);
         v /= 10U;
-    } while (v != 0 && n < 8);
+    } while (v != 0);
+    if (negative) digits[n++] = '-';
     for (int32_t pad = 8 - n; pad > 0; --pad) line[k++] = ' ';
     while (n > 0) line[k++] = digits[--n];
     const char* tail[] = {"  trk=", " sec="};
@@ -88,39 +75,6 @@ int32_t formatListing(char* line, const char* name, int32_t size, int32_t track,
     return k;
 }
 
-const char* extractFailure() { return failure; }
-
-const fs::RunReport& extractReport() { return runReport; }
-
-int32_t extractReplacedDisk() { return replacedDisk; }
-
-bool extractFile(const char* name, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, int32_t skip, int32_t size) {
-    failure = nullptr;
-    replacedDisk = -1;
-    runReport.got = 0;
-    runReport.shortCount = 0;
-    runReport.markCount = 0;
-    if (skip < 0 || size < 0 || skip > kFileBufferSize - size) return false;
-    // Every sector is read on its own; what could not be read is zeros,
-    // never what an earlier file left in the buffer.
-    fs::readRun(gImage, t, c, h, r, n, fileBuffer, skip + size, fs::RunMode::kRecover, runReport);
-    if (runReport.got == 0) return false;
-
-    if (isUnsafeName(name, kHostNameRules)) {
-        setFailure("unsafe file name");
-        return false;
-    }
-    static const Folder workingFolder;
-    const Placed placed = placeFile(workingFolder, name, fileBuffer + skip, size, currentDisk, fs::FileDate{});
-    if (!placed.ok) {
-        setFailure(reasonOf(placed.error));
-        return false;
-    }
-    replacedDisk = placed.replacedDisk;
-    listingWrite(" ... cutted.", 12);
-    return true;
-}
-
 namespace {
 
 // A line on standard error, after everything listed so far, so that it
@@ -129,17 +83,6 @@ template <typename... Args>
 void report(const char* format, Args... args) {
     flushListing();
     (void)std::fprintf(stderr, format, args...);
-}
-
-// The first marked sector of a report, and its meaning.
-struct FirstMark {
-    unsigned track, sector;
-    char meaning[32];
-};
-FirstMark firstMark(const fs::RunReport& r) {
-    FirstMark m{static_cast<unsigned>(r.marks[0].track), static_cast<unsigned>(r.marks[0].sector), {}};
-    (void)fs::markMeaning(r.marks[0].status, r.marks[0].deleted, m.meaning, sizeof m.meaning);
-    return m;
 }
 
 // Exactly one argument, or the usage line.
@@ -240,10 +183,295 @@ int runImgpryWide(int argc, wchar_t** argv) {
 }
 #endif
 
+namespace {
+
+// Room for a path as the listing shows it: every folder a catalogue can
+// nest and the name, each part a name of at most kMaxNameBytes and a '/'.
+constexpr size_t kPathRoom = static_cast<size_t>(fs::kMaxFolderDepth + 1) * (fs::kMaxNameBytes + 1);
+
+// The disk being listed: its catalogue, the file system that read it (none
+// when its header could not be read again), and where its files go.
+fs::Catalogue catalogue;
+fs::FileSystem* fileSystem = nullptr;
+int32_t currentDisk = -1;
+bool outTerminal = false;
+
+// One file's data and what reading it gave.
+uint8_t fileData[fs::kMaxFileBytes];
+fs::RunReport fileReport;
+
+// What became of each folder of the disk: a folder that could not be made
+// is said once, and nothing is written under it.
+enum class FolderState : uint8_t { kUntried, kMade, kFailed };
+FolderState folderStates[fs::kMaxCatalogueEntries];
+
+// The folders open now, each within the one before: level 0 is the disk's
+// top folder (the caller's), level i its catalogue entry entries[i] opened
+// as folders[i].
+struct OpenFolders {
+    const Folder* top = nullptr;
+    Folder folders[fs::kMaxFolderDepth + 1];
+    int32_t entries[fs::kMaxFolderDepth + 1] = {};
+    int32_t depth = 0;
+
+    const Folder& current() const { return depth == 0 ? *top : folders[depth]; }
+    void closeTo(int32_t level) {
+        for (; depth > level; --depth) closeFolder(folders[depth]);
+    }
+};
+OpenFolders openFolders;
+
+// Paths of entries, as the catalogue holds them and as lines show them.
+char pathText[kPathRoom];
+char shownText[kPathRoom];
+char whatText[kPathRoom + 64];
+
+int32_t entryCount() {
+    const int32_t n = catalogue.count;
+    return n < 0 ? 0 : (n > fs::kMaxCatalogueEntries ? fs::kMaxCatalogueEntries : n);
+}
+
+bool isEntry(int32_t index) { return index >= 0 && index < entryCount(); }
+
+const char* rawPath(int32_t index) { return fs::entryPath(catalogue, index, pathText, sizeof pathText); }
+
+// The path as a line on standard error shows it.
+const char* shownPath(int32_t index) { return showName(rawPath(index), true, shownText, sizeof shownText); }
+
+// Says a problem the file system met with the disk's own structures.
+void sayProblem(int d, const fs::Problem& p) {
+    const bool aboutEntry = isEntry(p.entry);
+    if (p.kind == fs::ProblemKind::kNote) {
+        if (aboutEntry) {
+            report("imgpry: disk %d: %s: %s\n", d, shownPath(p.entry), p.what);
+        } else {
+            report("imgpry: disk %d: %s\n", d, p.what);
+        }
+        return;
+    }
+    // An area: "the directory", or "the directory DIR" of a folder.
+    const char* what = p.what;
+    if (aboutEntry && catalogue.entries[p.entry].kind == fs::EntryKind::kFolder) {
+        (void)std::snprintf(whatText, sizeof whatText, "%s %s", p.what, shownPath(p.entry));
+        what = whatText;
+    }
+    char where[160] = "";
+    if (p.shortCount > 0) (void)fs::describeShort(p.firstShort, where, sizeof where);
+    const char* gap = p.shortCount > 0 ? ", " : "";
+    if (p.got <= 0 && p.wanted > 0) {
+        report("imgpry: disk %d: cannot read %s%s%s\n", d, what, p.shortCount > 0 ? ": " : "", where);
+    } else if (p.got < p.wanted) {
+        report("imgpry: disk %d: partly read %s: %d of %d bytes%s%s\n", d, what, static_cast<int>(p.got),
+               static_cast<int>(p.wanted), gap, where);
+    }
+    if (p.markCount > 0) {
+        char sector[32];
+        char meaning[32];
+        report("imgpry: disk %d: the image marks %d of %s's sectors bad, the first %s: %s\n", d,
+               static_cast<int>(p.markCount), what,
+               fs::sectorName(p.firstMark.track, p.firstMark.sector, sector, sizeof sector),
+               fs::markMeaning(p.firstMark.status, p.firstMark.deleted, meaning, sizeof meaning));
+    }
+}
+
+// Says the problems about entry index.
+void sayProblemsOf(int d, int32_t index) {
+    for (int32_t i = 0; i < catalogue.problemCount && i < fs::kMaxProblems; ++i) {
+        if (catalogue.problems[i].entry == index) sayProblem(d, catalogue.problems[i]);
+    }
+}
+
+// Marks folder index as not made and says why, once.
+void folderFailed(int d, int32_t index, const char* reason) {
+    if (folderStates[index] == FolderState::kFailed) return;
+    folderStates[index] = FolderState::kFailed;
+    report("imgpry: disk %d: cannot write %s: %s\n", d, shownPath(index), reason);
+}
+
+// Makes folder index (-1: the disk's top) the current folder, opening the
+// folders it stands in as needed; false when it or one of them could not be
+// made. Every name part is checked, and each folder is opened within its
+// parent, never through a link.
+bool enterFolder(int d, int32_t folder) {
+    // The folders from the top down to folder; a chain that is not one of
+    // folders, or deeper than a catalogue holds, is not followed.
+    int32_t chain[fs::kMaxFolderDepth];
+    int32_t k = 0;
+    for (int32_t p = folder; p != -1; p = catalogue.entries[p].parent) {
+        if (!isEntry(p) || catalogue.entries[p].kind != fs::EntryKind::kFolder) return false;
+        if (k == fs::kMaxFolderDepth) {
+            char reason[48];
+            (void)std::snprintf(reason, sizeof reason, "more than %d folders deep", static_cast<int>(k));
+            folderFailed(d, folder, reason);
+            return false;
+        }
+        chain[k++] = p;
+    }
+    for (int32_t i = 0, j = k - 1; i < j; ++i, --j) {
+        const int32_t t = chain[i];
+        chain[i] = chain[j];
+        chain[j] = t;
+    }
+    int32_t same = 0;
+    while (same < openFolders.depth && same < k && openFolders.entries[same + 1] == chain[same]) ++same;
+    openFolders.closeTo(same);
+    for (int32_t i = same; i < k; ++i) {
+        const int32_t index = chain[i];
+        if (folderStates[index] == FolderState::kFailed) return false;
+        const char* name = catalogue.name(index);
+        if (name[0] == '\0' || isUnsafeName(name, kHostNameRules)) {
+            folderFailed(d, index, "unsafe folder name");
+            return false;
+        }
+        const int32_t level = openFolders.depth + 1;
+        const int error = openFolder(openFolders.current(), name, openFolders.folders[level]);
+        if (error != 0) {
+            folderFailed(d, index, reasonOf(error));
+            return false;
+        }
+        openFolders.entries[level] = index;
+        openFolders.depth = level;
+        folderStates[index] = FolderState::kMade;
+    }
+    return true;
+}
+
+// Says that file index could only be read in part: its sectors that fell
+// short, and where its allocation chain broke.
+void sayPartlyRead(int d, const char* name, int32_t size) {
+    const fs::RunReport& run = fileReport;
+    const int got = static_cast<int>(run.got);
+    if (run.shortCount > 0 || (!run.chainBroken && run.got < size)) {
+        char where[160] = "";
+        char more[40] = "";
+        if (run.shortCount > 0) {
+            where[0] = ',';
+            where[1] = ' ';
+            (void)fs::describeShort(run.shorts[0], where + 2, sizeof where - 2);
+        }
+        if (run.shortCount > 1)
+            (void)std::snprintf(more, sizeof more, " (short sectors: %d)", static_cast<int>(run.shortCount));
+        report("imgpry: disk %d: partly read %s: %d of %d bytes%s%s; the rest is zeros\n", d, name, got,
+               static_cast<int>(size), where, more);
+    }
+    if (run.chainBroken) {
+        char sector[32];
+        report(
+            "imgpry: disk %d: partly read %s: %d of %d bytes, the allocation chain breaks after %s; the rest is "
+            "zeros\n",
+            d, name, got, static_cast<int>(size),
+            fs::sectorName(run.breakTrack, run.breakSector, sector, sizeof sector));
+    }
+}
+
+// Lists file index, reads it through the file system and places it in the
+// current folder (folderOpen false: its folder could not be made).
+void listFile(int d, int32_t index, bool folderOpen) {
+    const fs::CatalogueEntry& e = catalogue.entries[index];
+    static char line[kPathRoom + kListingTail];
+    const char* listed = showName(rawPath(index), outTerminal, shownText, sizeof shownText);
+    const int32_t length = formatListing(line, listed, e.size, e.firstTrack, e.firstSector);
+    listingWrite(line, static_cast<size_t>(length));
+
+    const int32_t size = e.size;
+    bool toWrite = fileSystem != nullptr &&
+                   fileSystem->readFile(gImage, catalogue, index, fileData, fs::kMaxFileBytes, fileReport, nullptr);
+    // The file system gives at most the buffer; a size past it is never
+    // taken from the buffer.
+    if (size < 0 || size > fs::kMaxFileBytes) toWrite = false;
+    const char* failure = nullptr;
+    Placed placed;
+    if (toWrite) {
+        const char* name = catalogue.name(index);
+        if (!folderOpen) {
+            failure = "its folder could not be made";
+        } else if (isUnsafeName(name, kHostNameRules)) {
+            failure = "unsafe file name";
+        } else {
+            placed = placeFile(openFolders.current(), name, fileData, size, currentDisk, e.date);
+            if (placed.ok) {
+                listingWrite(" ... cutted.", 12);
+            } else {
+                failure = reasonOf(placed.error);
+            }
+        }
+    }
+    listingWrite("\n", 1);
+    sayProblemsOf(d, index);
+
+    const char* name = shownPath(index);
+    if (failure != nullptr) {
+        report("imgpry: disk %d: cannot write %s: %s\n", d, name, failure);
+        return;
+    }
+    const fs::RunReport& run = fileReport;
+    if (!toWrite) {
+        if (size <= 0 || run.got > 0) return;
+        char where[160];
+        if (run.shortCount > 0) {
+            (void)fs::describeShort(run.shorts[0], where, sizeof where);
+        } else if (run.chainBroken) {
+            char sector[32];
+            (void)std::snprintf(where, sizeof where, "the allocation chain breaks after %s",
+                                fs::sectorName(run.breakTrack, run.breakSector, sector, sizeof sector));
+        } else {
+            (void)std::snprintf(where, sizeof where, "more than %d bytes", static_cast<int>(fs::kMaxFileBytes));
+        }
+        report("imgpry: disk %d: cannot read %s: %s\n", d, name, where);
+        return;
+    }
+    if (run.got < size || run.chainBroken) sayPartlyRead(d, name, size);
+    if (run.markCount > 0) {
+        char sector[32];
+        char meaning[32];
+        report("imgpry: disk %d: %s: the image marks %d of its sectors bad, the first %s: %s\n", d, name,
+               static_cast<int>(run.markCount),
+               fs::sectorName(run.marks[0].track, run.marks[0].sector, sector, sizeof sector),
+               fs::markMeaning(run.marks[0].status, run.marks[0].deleted, meaning, sizeof meaning));
+    }
+    if (placed.replacedDisk >= 0) {
+        report("imgpry: disk %d: %s replaces the file written from disk %d\n", d, name,
+               static_cast<int>(placed.replacedDisk + 1));
+    }
+}
+
+}  // namespace
+
+void listDisk(int32_t index, const Folder& top) {
+    const int d = static_cast<int>(index + 1);
+    currentDisk = index;
+    outTerminal = fs::isTerminal(stdout);
+    // A disk whose header cannot be read again is asked of no file system.
+    if (!fs::selectDisk(gImage, index) && gImage.readError() != 0) {
+        fileSystem = nullptr;
+        fs::unreadableDisk(catalogue, gImage.readError());
+    } else {
+        bool recognised = false;
+        fileSystem = &fs::recogniseDisk(gImage, recognised);
+        fileSystem->readCatalogue(gImage, catalogue);
+    }
+    const int32_t count = entryCount();
+    for (int32_t i = 0; i < catalogue.problemCount && i < fs::kMaxProblems; ++i) {
+        if (!isEntry(catalogue.problems[i].entry)) sayProblem(d, catalogue.problems[i]);
+    }
+    for (int32_t j = 0; j < count; ++j) folderStates[j] = FolderState::kUntried;
+    openFolders.top = &top;
+    openFolders.depth = 0;
+    // In catalogue order: a folder is made when it is met, even when it holds
+    // nothing, and a file goes into the folder it stands in.
+    for (int32_t j = 0; j < count; ++j) {
+        const fs::CatalogueEntry& e = catalogue.entries[j];
+        if (e.kind == fs::EntryKind::kFolder) {
+            sayProblemsOf(d, j);
+            (void)enterFolder(d, j);
+            continue;
+        }
+        listFile(d, j, enterFolder(d, e.parent));
+    }
+    openFolders.closeTo(0);
+}
+
 int listImage(const char* shownPath) {
-    const bool outTerminal = fs::isTerminal(stdout);
-    char where[128];
-    char shown[kNameBufferSize];
     listingErrno = 0;
     forgetPlacedFiles();
 
@@ -257,82 +485,8 @@ int listImage(const char* shownPath) {
         const int limit = imgpry::DiskImage::kMaxDisks;
         report("imgpry: more than %d disks in %s; only the first %d are read\n", limit, shownPath, limit);
     }
-    for (int32_t i = 0; i < count; ++i) {
-        const int d = static_cast<int>(i + 1);
-        currentDisk = i;
-        // Only entries that the read delivered in whole belong to this disk;
-        // a disk whose header could not be read has none.
-        if (fs::selectDisk(gImage, i) || gImage.readError() == 0) {
-            fs::readDirectory(gImage, dirBuffer, dirReport);
-        } else {
-            dirReport = fs::RunReport{};
-            dirReport.shortCount = 1;
-            dirReport.shorts[0] = fs::ShortSector{kDirTrack, kFirstSector, 0, gImage.readError()};
-        }
-        const int32_t got = dirReport.got;
-        if (got < kDirBytes) {
-            fs::describeShort(dirReport.shorts[0], where, sizeof where);
-            if (got == 0) {
-                report("imgpry: disk %d: cannot read the directory: %s\n", d, where);
-            } else {
-                report("imgpry: disk %d: partly read the directory: %d of %d bytes, %s\n", d, static_cast<int>(got),
-                       static_cast<int>(kDirBytes), where);
-            }
-        }
-        if (dirReport.markCount > 0) {
-            const FirstMark m = firstMark(dirReport);
-            report(
-                "imgpry: disk %d: the image marks %d of the directory's sectors bad, the first trk=%02x "
-                "sec=%02x: %s\n",
-                d, static_cast<int>(dirReport.markCount), m.track, m.sector, m.meaning);
-        }
-        const int32_t entries = got / kDirEntrySize;
-        for (int32_t j = 0; j < entries; ++j) {
-            const uint8_t* e = dirBuffer + static_cast<std::ptrdiff_t>(kDirEntrySize) * j;
-            if (e[0] == fs::kStatusEnd) break;
-            if (e[0] != fs::kStatusFile) continue;
-            formatEntryName(e);
-            const int32_t track = e[12];
-            const int32_t sector = e[13];
-            const int32_t size = e[14] * kSectorBytes;
-            char listing[kListingLength];
-            const int32_t length =
-                formatListing(listing, showName(outName, outTerminal, shown, sizeof shown), size, track, sector);
-            listingWrite(listing, static_cast<size_t>(length));
-            const bool written = extractFile(outName, track, track >> 1, track & 1, sector, kSizeCode, 0, size);
-            listingWrite("\n", 1);
-
-            const fs::RunReport& run = extractReport();
-            const char* name = showName(outName, true, shown, sizeof shown);
-            if (const char* reason = extractFailure()) {
-                report("imgpry: disk %d: cannot write %s: %s\n", d, name, reason);
-                continue;
-            }
-            if (size > 0 && run.got == 0) {
-                fs::describeShort(run.shorts[0], where, sizeof where);
-                report("imgpry: disk %d: cannot read %s: %s\n", d, name, where);
-                continue;
-            }
-            if (!written) continue;
-            if (run.got < size) {
-                fs::describeShort(run.shorts[0], where, sizeof where);
-                char more[40] = "";
-                if (run.shortCount > 1)
-                    (void)std::snprintf(more, sizeof more, " (short sectors: %d)", static_cast<int>(run.shortCount));
-                report("imgpry: disk %d: partly read %s: %d of %d bytes, %s%s; the rest is zeros\n", d, name,
-                       static_cast<int>(run.got), static_cast<int>(size), where, more);
-            }
-            if (run.markCount > 0) {
-                const FirstMark m = firstMark(run);
-                report("imgpry: disk %d: %s: the image marks %d of its sectors bad, the first trk=%02x sec=%02x: %s\n",
-                       d, name, static_cast<int>(run.markCount), m.track, m.sector, m.meaning);
-            }
-            if (extractReplacedDisk() >= 0) {
-                report("imgpry: disk %d: %s replaces the file written from disk %d\n", d, name,
-                       static_cast<int>(extractReplacedDisk() + 1));
-            }
-        }
-    }
+    static const Folder workingFolder;
+    for (int32_t i = 0; i < count; ++i) listDisk(i, workingFolder);
     flushListing();
     if (listingErrno != 0) (void)std::fprintf(stderr, "imgpry: cannot write the listing: %s\n", reasonOf(listingErrno));
     return 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <cwchar>
 #include <initializer_list>
 
 #if defined(_WIN32)
@@ -371,6 +372,8 @@ void useFolder(const Folder& folder) { folderPath = folder.path; }
 }  // namespace
 
 int openFolder(const Folder& parent, const char* name, Folder& out) {
+    // The name within parent, whatever folder a file was last placed in.
+    useFolder(parent);
     if (!toPath(name, out.path, kFolderPathRoom - 1)) return ENAMETOOLONG;
     if (CreateDirectoryW(out.path, nullptr) == 0 && GetLastError() != ERROR_ALREADY_EXISTS) {
         return errnoOf(GetLastError());
@@ -380,7 +383,6 @@ int openFolder(const Folder& parent, const char* name, Folder& out) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return ENOTDIR;
     }
-    (void)parent;
     const size_t length = wcslen(out.path);
     out.path[length] = L'\\';
     out.path[length + 1] = L'\0';
