@@ -73,8 +73,16 @@ Bytes damagedImage() {
     one.disk().tracks.at(4).at(4).data.resize(300);                      // PART: trk 4 sec 5 short
     FileSystemDisk two(12, "TWO");
     two.addFile("SAME", "", 2, 1, pattern(1024, 4));
-    const Bytes real = fixture::readFile(std::string(IMGPRY_TEST_DATA) + "/real-d88/HuBASIC_Format_2D.d88");
-    return fixture::container({one.build(), two.build(), real});
+    // No file system imgpry reads: 40 tracks of sixteen 256-byte sectors of zeros.
+    fixture::Disk foreign;
+    foreign.name = "FOREIGN";
+    for (int t = 0; t < 40; ++t) {
+        for (int r = 1; r <= 16; ++r) {
+            foreign.tracks[t].push_back(
+                fixture::sector(static_cast<uint8_t>(t >> 1), static_cast<uint8_t>(t & 1), static_cast<uint8_t>(r), 1));
+        }
+    }
+    return fixture::container({one.build(), two.build(), foreign.build()});
 }
 
 TEST_F(Info, ExitStatusAndWords) {
@@ -179,7 +187,7 @@ TEST_F(Info, TheReportTellsEachFilesState) {
              std::string("  A/B              1024  trk=07 sec=01  whole; unsafe name\n"),
              std::string("  status: 1 file partly read, 1 file marked, 1 unsafe name, 1 file replaced\n"),
              std::string("  not a file system imgpry reads: track 1 holds 16 sectors of 256 bytes\n"
-                         "  tracks: 80 present, 0 records marked\n"
+                         "  tracks: 40 present, 0 records marked\n"
                          "  directory: not read, 0 of 2048 bytes, trk=01 sec=01 is missing\n"),
              std::string("  trk=01 at offset "),
              std::string("    C=02 H=00 R=03 N=03   1024 bytes  double density  status 0xb0"),
@@ -240,14 +248,20 @@ assert written == [f["name"] for d in doc["disks"] for f in d["files"] if f["wri
     fixture::writeFile(docs.file("check.py"), Bytes(script.begin(), script.end()));
     EXPECT_EQ(std::system(("python3 " + quoted(docs.file("check.py")) + " " + quoted(doc)).c_str()), 0) << j.out;
 
-    // The real disks, and a name that is no UTF-8: still valid JSON.
-    for (const char* real : {"HuBASIC_Format_2D.d88", "CPM_Format_2D_turboCPM_X1turbo.d88"}) {
+    // The real disks, and a name that is no UTF-8: still valid JSON. A real
+    // disk that a file system reads lists its files.
+    for (const auto& [real, names] : std::vector<std::pair<std::string, std::string>>{
+             {"HuBASIC_Format_2D.d88", "['StopTheClock.Asc', 'StopTheClock.Bas']"},
+             {"CPM_Format_2D_turboCPM_X1turbo.d88", "['HOGE.TXT', 'WM.COM']"}}) {
         const ToolRun r = info({"--json", std::string(IMGPRY_TEST_DATA) + "/real-d88/" + real});
         EXPECT_TRUE(
             python("import json,sys; d=json.load(open(sys.argv[1],encoding='utf-8')); "
-                   "assert len(d['disks'])==1 and d['disks'][0]['files']==[]",
+                   "assert len(d['disks'])==1; disk=d['disks'][0]; "
+                   "paths=sorted(f['path'] for f in disk['files']); "
+                   "assert paths==([] if disk['fileSystem'] is None else " +
+                       names + "), paths",
                    r.out))
-            << real;
+            << real << r.out;
     }
     FileSystemDisk odd(6, "\x83\x51\x81\x5B\xff\x01");
     odd.addFile("\xB1\xB2\x83\x51", "\x80", 2, 1, pattern(1024, 1));
@@ -337,7 +351,7 @@ assert len(fills) == 4 and one["trk=01 sec=01"][1] not in fills
     EXPECT_TRUE(python(std::string(kMapChecks) + R"py(
 assert len(panels) == 3
 one, two, real = cells
-assert len(one) == 12 * 5 and len(two) == 12 * 5 and len(real) == 80 * 16
+assert len(one) == 12 * 5 and len(two) == 12 * 5 and len(real) == 40 * 16
 part = legendColour(panels[0], "1 PART.BIN")
 for sector, words in [("trk=04 sec=01", "whole"), ("trk=05 sec=02", "missing"),
                       ("trk=04 sec=05", "holds only 300 of 1024 bytes"),
@@ -370,6 +384,65 @@ assert y == cells[0]["trk=03 sec=05"][3] and x > cells[0]["trk=03 sec=05"][2]
 )py",
                        r.out))
         << r.out;
+}
+
+// A FAT12 disk written by mtools (PC-98 2HD: 77 cylinders, 2 heads, eight
+// 1024-byte sectors), with a file that loses a sector, has one marked and
+// one short: the areas and the file's story on the map.
+TEST_F(Info, TheMapDrawsAFatDisk) {
+    if (!havePython() || std::system("command -v mformat >/dev/null 2>&1 && command -v mcopy >/dev/null 2>&1 && "
+                                     "command -v mmd >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "needs python3 and mtools";
+    }
+    testutil::TempDir dir;
+    const std::string img = dir.file("disk.img");
+    fixture::writeFile(dir.file("GAME.BIN"), pattern(20000, 1));
+    fixture::writeFile(dir.file("inner.dat"), pattern(3000, 2));
+    const std::string q = "'" + img + "'";
+    ASSERT_EQ(std::system(("mformat -C -i " + q + " -t 77 -h 2 -s 8 -S 3 -m 0xFE -R 1 -d 2 -L 2 -r 6 -c 1 :: && " +
+                           "mcopy -i " + q + " '" + dir.file("GAME.BIN") + "' ::/GAME.BIN && mmd -i " + q +
+                           " ::/SUB && mcopy -i " + q + " '" + dir.file("inner.dat") + "' ::/SUB/inner.dat")
+                              .c_str()),
+              0);
+    fixture::Disk disk = fixture::rawDisk(fixture::readFile(img), 77, 2, 8, 3, "FAT");
+    // GAME.BIN runs from trk=01 sec=04 on: lose trk=02 sec=02, mark sec=03, cut sec=04.
+    auto& track = disk.tracks.at(2);
+    track.erase(track.begin() + 1);
+    track.at(1).status = 0xB0;
+    track.at(2).data.resize(300);
+    const std::string path = save(fixture::container({disk.build()}));
+    const ToolRun r = info({"--map", path});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(python(std::string(kMapChecks) + R"py(
+assert len(panels) == 1 and len(cells[0]) == 154 * 8, len(cells[0])
+c = cells[0]
+assert "file system: FAT12, 1024-byte sectors, 8 per track, 2 heads, media 0xFE" in texts[0]
+assert "status: 1 file partly read, 1 file marked" in texts[0]
+assert c["trk=00 sec=01"][0] == "trk=00 sec=01: boot, whole"
+assert c["trk=00 sec=02"][0] == "trk=00 sec=02: FAT, whole" and c["trk=00 sec=05"][0] == "trk=00 sec=05: FAT, whole"
+assert c["trk=00 sec=06"][0] == "trk=00 sec=06: directory, whole"
+fills = {c[k][1] for k in ("trk=00 sec=01", "trk=00 sec=02", "trk=00 sec=06")}
+assert len(fills) == 3
+game = legendColour(panels[0], "1 GAME.BIN, partly read: 18252 of 20000 bytes, 1 sector marked")
+for sector, words in [("trk=01 sec=04", "whole"), ("trk=02 sec=02", "missing"), ("trk=02 sec=03", "marked: data CRC error"),
+                      ("trk=02 sec=04", "holds only 300 of 1024 bytes"), ("trk=03 sec=07", "whole")]:
+    assert c[sector][0] == sector + ": GAME.BIN, " + words, c[sector]
+    assert c[sector][1] == game
+legendColour(panels[0], "2 SUB/inner.dat")
+# Heads side by side, eight columns.
+assert c["trk=00 sec=01"][3] == c["trk=01 sec=01"][3] and c["trk=00 sec=08"][2] < c["trk=01 sec=01"][2]
+assert "trk=00 sec=09" not in c
+)py",
+                       r.out))
+        << r.out;
+    const ToolRun j = info({"--json", path});
+    EXPECT_TRUE(
+        python("import json,sys; d=json.load(open(sys.argv[1]))['disks'][0]; fs=d['fileSystem']; "
+               "assert fs['name']=='FAT12' and fs['description'].startswith('FAT12, 1024-byte sectors'), fs; "
+               "assert [f['path'] for f in d['files']]==['GAME.BIN','SUB/inner.dat']; "
+               "assert d['files'][1]['name']=='inner.dat'",
+               j.out))
+        << j.out;
 }
 
 // The reads imgpry-info makes of the image at path (with args before it),
