@@ -175,26 +175,23 @@ bool hasArea(const Facts& f, const DiskFacts& d, fs::AreaKind kind) {
 void legendLine(const Facts& f, const FileFacts& file, char* buf, size_t size) {
     char state[256];
     (void)fileState(f, file, state, sizeof state);
-    int n = std::snprintf(buf, size, "%d %s", static_cast<int>(file.number), f.at(file.pathTextAt));
-    auto more = [&](const char* format, auto... args) {
-        if (n >= 0 && static_cast<size_t>(n) < size) {
-            const int k = std::snprintf(buf + n, size - static_cast<size_t>(n), format, args...);
-            if (k > 0) n += k;
-        }
-    };
-    if (std::strcmp(state, "whole") != 0) more(", %s", state);
-    if (file.chainBroken) more(", chain broken");
+    buf[0] = '\0';
+    Line line{buf, size};
+    append(line, "%d %s", static_cast<int>(file.number), f.at(file.pathTextAt));
+    if (std::strcmp(state, "whole") != 0) append(line, ", %s", state);
+    if (file.chainBroken) append(line, ", chain broken");
     if (file.markCount > 0)
-        more(", %d sector%s marked", static_cast<int>(file.markCount), file.markCount == 1 ? "" : "s");
+        append(line, ", %d sector%s marked", static_cast<int>(file.markCount), file.markCount == 1 ? "" : "s");
     if (file.unsafe) {
-        more(" (not written: unsafe name)");
+        append(line, " (not written: unsafe name)");
     } else if (file.emptyName && file.size > 0) {
-        more(" (not written: no name)");
+        append(line, " (not written: no name)");
     } else if (file.replacedBy >= 0) {
         const FileFacts& later = f.files[file.replacedBy];
-        more(" (not written: replaced by disk %d %s)", static_cast<int>(later.disk + 1), f.at(later.pathTextAt));
+        append(line, " (not written: replaced by disk %d %s)", static_cast<int>(later.disk + 1),
+               f.at(later.pathTextAt));
     } else if (!file.writes && file.size > 0) {
-        more(" (not written)");
+        append(line, " (not written)");
     }
 }
 
@@ -355,35 +352,31 @@ void drawCell(FILE* out, const Facts& f, const DiskFacts& d, int32_t t, int32_t 
 
     char title[4096];
     char name[32];
-    int n = std::snprintf(title, sizeof title, "%s", fs::sectorName(t, c.r, name, sizeof name));
-    auto more = [&](const char* format, auto... args) {
-        if (n >= 0 && static_cast<size_t>(n) < sizeof title) {
-            const int m = std::snprintf(title + n, sizeof title - static_cast<size_t>(n), format, args...);
-            if (m > 0) n += m;
-        }
-    };
-    if (k >= tc.grid && rec != nullptr) more(" (C=%02x H=%02x N=%02x)", rec->c, rec->h, rec->n);
+    title[0] = '\0';
+    Line line{title, sizeof title};
+    append(line, "%s", fs::sectorName(t, c.r, name, sizeof name));
+    if (k >= tc.grid && rec != nullptr) append(line, " (C=%02x H=%02x N=%02x)", rec->c, rec->h, rec->n);
     char who[2048];
     ownerWords(f, c, who, sizeof who);
-    more(": %s", who);
+    append(line, ": %s", who);
     if (look.error) {
-        more(", could not be read: %s", std::strerror(c.error));
+        append(line, ", could not be read: %s", std::strerror(c.error));
     } else if (rec == nullptr) {
-        more(", %s", owned ? "missing" : "no record");
+        append(line, ", %s", owned ? "missing" : "no record");
     } else if (look.missing) {
-        more(", missing");
+        append(line, ", missing");
     } else if (look.isShort) {
         if (c.visited != 0) {
-            more(", holds only %d of %d bytes", static_cast<int>(c.held), static_cast<int>(c.wanted));
+            append(line, ", holds only %d of %d bytes", static_cast<int>(c.held), static_cast<int>(c.wanted));
         } else {
-            more(", holds only %d of %d bytes", static_cast<int>(rec->dataSize), static_cast<int>(full));
+            append(line, ", holds only %d of %d bytes", static_cast<int>(rec->dataSize), static_cast<int>(full));
         }
     }
     char meaning[32];
     if (look.marked || look.deleted)
-        more(", marked: %s", fs::markMeaning(rec->status, rec->deleted, meaning, sizeof meaning));
+        append(line, ", marked: %s", fs::markMeaning(rec->status, rec->deleted, meaning, sizeof meaning));
     if (!look.error && !look.missing && !look.isShort && !look.marked && !look.deleted && rec != nullptr)
-        more(", whole");
+        append(line, ", whole");
 
     put(out, "<g><title>");
     xmlText(out, title);

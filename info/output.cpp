@@ -14,6 +14,16 @@ void put(FILE* out, const char* format, ...) {
     va_end(args);
 }
 
+void append(Line& line, const char* format, ...) {
+    if (line.size == 0 || line.used + 1 >= line.size) return;
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line.buf + line.used, line.size - line.used, format, args);
+    va_end(args);
+    if (n > 0)
+        line.used = line.used + static_cast<size_t>(n) < line.size ? line.used + static_cast<size_t>(n) : line.size - 1;
+}
+
 void jsonString(FILE* out, const char* utf8) {
     (void)std::fputc('"', out);
     for (const char* p = utf8; *p != '\0'; ++p) {

@@ -9,6 +9,14 @@ namespace imgpry::info {
 
 [[gnu::format(printf, 2, 3)]] void put(FILE* out, const char* format, ...);
 
+// Text built up in a buffer; what does not fit is cut.
+struct Line {
+    char* buf;
+    size_t size;
+    size_t used = 0;
+};
+[[gnu::format(printf, 2, 3)]] void append(Line& line, const char* format, ...);
+
 // A JSON string of UTF-8 text: quotes, backslashes and control bytes escaped.
 void jsonString(FILE* out, const char* utf8);
 // A JSON string of the bytes in lower-case hexadecimal.
