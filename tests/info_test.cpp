@@ -562,6 +562,35 @@ assert fill == legendColour(panels[0], "1 FILE.BIN"), fill
                            r.out))
             << r.out;
     }
+
+    // A pipe whose second read fails: said, and the report says it too.
+    testutil::TempDir logDir;
+    const std::string log = logDir.file("log");
+    const std::string feed = "cat " + quoted(testutil::hostPath(IMGPRY_SAMPLE)) + " | ";
+    (void)testutil::runCommandIn(work.path(), feed + "ASAN_OPTIONS=detect_leaks=0 strace -qq -s 0 -o " + quoted(log) +
+                                                  " -e trace=openat,read " + infoCommand({"/dev/stdin"}));
+    std::ifstream in(log);
+    std::string line;
+    int calls = 0, fd = -1, onPipe = 0, failing = -1;
+    long long before = 0;
+    std::smatch m;
+    while (std::getline(in, line) && failing < 0) {
+        if (std::regex_search(line, m, std::regex("^openat\\(.*\"/dev/stdin\".*= ([0-9]+)"))) fd = std::stoi(m[1]);
+        if (!std::regex_search(line, m, std::regex("^read\\(([0-9]+), .*= (-?[0-9]+)"))) continue;
+        ++calls;
+        if (std::stoi(m[1]) != fd) continue;
+        if (++onPipe == 2) failing = calls;
+        if (onPipe == 1) before = std::stoll(m[2]);
+    }
+    ASSERT_GT(failing, 0);
+    r = testutil::runCommandIn(work.path(), feed +
+                                                "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=read "
+                                                "-e inject=read:error=EIO:when=" +
+                                                std::to_string(failing) + " " + infoCommand({"/dev/stdin"}));
+    const std::string pipeSaid = "cannot read /dev/stdin at byte " + std::to_string(before) + ": Input/output error";
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "imgpry-info: " + pipeSaid + "\n");
+    EXPECT_NE(r.out.find("\n  " + pipeSaid + "; nothing after it is read\n"), std::string::npos) << r.out;
 }
 
 TEST_F(Info, AReportThatCannotBeWrittenIsSaid) {
