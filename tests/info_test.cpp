@@ -546,6 +546,20 @@ TEST_F(Info, ReadErrorsAreNamedWithTheirDisk) {
             << r.out;
     }
 
+    // Selecting the second disk cannot read its header (the last read that
+    // covers it): said with the disk, and its facts are not given.
+    const ImageRead* select = covering(reads, static_cast<long long>(one.size()), true);
+    ASSERT_NE(select, nullptr);
+    ASSERT_NE(select, scan);
+    r = inject({}, *select, false);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "imgpry-info: disk 2: cannot read the disk's header: Input/output error\n");
+    EXPECT_NE(r.out.find("disk 2 at offset " + std::to_string(one.size()) +
+                         ": its header could not be read: Input/output error\n"
+                         "  status: not read: its header could not be read: Input/output error\n"),
+              std::string::npos)
+        << r.out;
+
     // The file's sectors of disk 1 and every read after them: the map
     // shows the file's cells in its colour with the read error.
     if (havePython()) {
