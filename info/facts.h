@@ -60,13 +60,12 @@ struct AreaSector {
 
 // How a cell of the map was met: by which owner, what its read gave.
 inline constexpr int32_t kNoOwner = -1;
-inline constexpr int32_t kSharedOwner = -2;
 struct Cell {
     int16_t record = -1;        // in the track's records; -1: no record has the ID
     uint8_t area = 0;           // AreaKind + 1 when an area's; 0 none
     uint8_t visited = 0;        // a read of its owner met it
-    int32_t owner = kNoOwner;   // file index, kSharedOwner, or kNoOwner
-    int32_t second = kNoOwner;  // the other owner of a shared cell
+    int32_t owner = kNoOwner;   // the first file to claim it, or kNoOwner
+    int32_t second = kNoOwner;  // a second file that claims it too
     uint16_t held = 0;
     uint16_t wanted = 0;
     int16_t error = 0;
