@@ -1,14 +1,15 @@
 // imgpry-info: shows what a D88 image holds, disk by disk, file by file and
-// sector by sector, judging every file by the same file system layer as
+// sector by sector, judging every disk by the same file system layer as
 // imgpry (fs/), without writing anything.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
-// The whole program: command line, report, exit status (0: every listed
-// file whole, unmarked and not replaced; 1: anything damaged or lost; 2: a
-// usage error or an image that cannot be opened).
+// The whole program: command line, report, exit status (0: every file
+// whole; 1: a usage error, an image that cannot be opened or a report that
+// cannot be written; 2: anything damaged or lost).
 int runInfo(int argc, char** argv);
 #if defined(_WIN32)
 int runInfoWide(int argc, wchar_t** argv);
@@ -16,5 +17,7 @@ int runInfoWide(int argc, wchar_t** argv);
 
 // The report on an image held in memory, as the program would write it for
 // a file of these bytes (mode: "" for the report, "--tracks", "--json" or
-// "--map"); shownPath names it. Returns the exit status.
+// "--map"), written to out; shownPath names it. Returns the exit status.
+int reportMemoryTo(FILE* out, const uint8_t* data, size_t size, const char* mode, const char* shownPath);
+// The same, to standard output.
 int reportMemory(const uint8_t* data, size_t size, const char* mode, const char* shownPath);
