@@ -362,7 +362,9 @@ void gatherDisk(Facts& f, DiskImage& image, int32_t index, bool withMap) {
     d.writeProtect = image.writeProtect();
     std::memcpy(d.name, image.diskName(), sizeof d.name);
     const int64_t end = d.offset + static_cast<int64_t>(d.sizeField);
-    if (end > f.imageSize) d.truncatedBy = end - f.imageSize;
+    // Bytes a failed read did not give are unread, not cut off.
+    const bool unread = f.readError != 0 && f.readErrorAt >= 0 && f.readErrorAt < end;
+    if (end > f.imageSize && !unread) d.truncatedBy = end - f.imageSize;
     gatherTracks(f, image, d);
 
     bool recognised = false;
@@ -578,12 +580,14 @@ void gatherFacts(Facts& f, DiskImage& image, const fs::ImageInput* input, int64_
     f.imageSize = imageSize;
     f.diskCount = image.diskCount();
     f.moreDisks = image.hasMoreDisks();
-    if (image.scanError() != 0) {
-        f.readError = image.scanError();
-        f.readErrorAt = image.scanErrorOffset();
-    } else if (input != nullptr && input->readError() != 0) {
+    // A pipe whose read failed is the first failure; the scan meets it
+    // again at the next disk header, and that is not a second one.
+    if (input != nullptr && input->readError() != 0) {
         f.readError = input->readError();
         f.readErrorAt = input->readErrorOffset();
+    } else if (image.scanError() != 0) {
+        f.readError = image.scanError();
+        f.readErrorAt = image.scanErrorOffset();
     }
     if (input != nullptr && input->overLimit()) {
         f.overLimit = true;
