@@ -100,14 +100,15 @@ TEST_F(EndToEnd, UnopenableImageReportsInShiftJis) {
 TEST_F(EndToEnd, ImagesWithoutOurFileSystemListNothingAndSayWhy) {
     const std::string data = testutil::hostPath(IMGPRY_TEST_DATA);
     const Bytes real = fixture::readFile(data + "/real-d88/HuBASIC_Format_2D.d88");
-    const Bytes cpm = fixture::readFile(data + "/real-d88/CPM_Format_2D_turboCPM_X1turbo.d88");
+    fixture::Disk blank;  // one formatted track of sixteen 256-byte sectors: no file system
+    for (uint8_t r = 1; r <= 16; ++r) blank.tracks[0].push_back(fixture::sector(0, 0, r, 1, 0xE5));
     const std::string path = images.file("image.d88");
     const std::string noDir = ": cannot read the directory: trk=01 sec=01 is missing\n";
     const std::vector<std::pair<Bytes, std::string>> cases = {
         {Bytes{}, "imgpry: no disk found in " + path + "\n"},
         {Bytes(600, 0xFF), "imgpry: no disk found in " + path + "\n"},
         {real, "imgpry: disk 1" + noDir},
-        {fixture::container({real, cpm}), "imgpry: disk 1" + noDir + "imgpry: disk 2" + noDir},
+        {fixture::container({real, blank.build()}), "imgpry: disk 1" + noDir + "imgpry: disk 2" + noDir},
     };
     for (const auto& [image, err] : cases) {
         const ToolRun r = run(image);
@@ -359,7 +360,8 @@ TEST_F(EndToEnd, AFullDiskIsReportedAndTheRunGoesOn) {
     // The first write is FULL's data: the disk is full then.
     const ToolRun r = testutil::runCommandIn(
         work.path(),
-        "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=write -e inject=write:error=ENOSPC:when=1 " + testutil::toolCommand({path}));
+        "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=write -e inject=write:error=ENOSPC:when=1 " +
+            testutil::toolCommand({path}));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out,
               "FULL             1024  trk=02 sec=01\n"
