@@ -229,6 +229,39 @@ int main(int argc, char** argv) {
     n88.entry(1, Bytes(16, 0x00));
     seeds.emplace_back("n88-basic",
                        keep(n88.disk(), {{8, {}}, {16, {9}}, {24, {1, 2, 3, 4}}, {37, {1, 13, 14, 15, 16}}}));
+    // A CP/M disk of the X1 turbo format with only tracks 4 and 5: the
+    // directory (block 0) and blocks 1..3, sectors stored interleaved; a
+    // file of two entries whose later blocks lie on absent tracks, a file of
+    // user 3 and an erased entry.
+    Disk cpm;
+    for (int t = 4; t <= 5; ++t) {
+        for (int k = 0; k < 16; ++k) {
+            const auto r = static_cast<uint8_t>(1 + (k * 13) % 16);
+            Sector s = fixture::sector(2, static_cast<uint8_t>(t - 4), r, 1, 0xE5);
+            if (t == 5 || r > 8) s.data = fixture::pattern(256, static_cast<uint32_t>(t * 16 + r));
+            cpm.tracks[t].push_back(s);
+        }
+    }
+    const auto cpmEntry = [&](int slot, uint8_t user, const char* name11, uint8_t ex, uint8_t rc,
+                              const std::vector<uint8_t>& blocks) {
+        const int r = 1 + slot / 8;
+        for (Sector& s : cpm.tracks[4]) {
+            if (s.r != r) continue;
+            uint8_t* e = s.data.data() + (slot % 8) * 32;
+            std::fill(e, e + 32, 0);
+            e[0] = user;
+            std::copy(name11, name11 + 11, e + 1);
+            e[12] = ex;
+            e[15] = rc;
+            std::copy(blocks.begin(), blocks.end(), e + 16);
+        }
+    };
+    cpmEntry(0, 0, "HOGE    TXT", 0, 1, {1});
+    cpmEntry(1, 0, "LONG    COM", 1, 0x80, {2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18});
+    cpmEntry(2, 3, "NOTE       ", 0, 8, {3});
+    cpmEntry(3, 0xE5, "GONE    TXT", 0, 1, {3});
+    cpmEntry(9, 0, "LONG    COM", 2, 4, {19});
+    seeds.emplace_back("cpm-x1turbo", cpm.build());
 
     int failures = 0;
     for (const auto& [name, bytes] : seeds) {

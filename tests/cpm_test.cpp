@@ -17,6 +17,7 @@
 #include "file_system.h"
 #include "file_systems.h"
 #include "image_builder.h"
+#include "run_tool.h"
 #include "test_util.h"
 
 namespace fs = imgpry::fs;
@@ -159,6 +160,12 @@ Read readCpm(const Bytes& image) {
 }
 
 Bytes readData(const std::string& name) { return fixture::readFile(std::string(IMGPRY_TEST_DATA) + "/" + name); }
+
+// b followed by zeros up to size bytes: a last record as cpmtools pads it.
+Bytes zeroPadded(Bytes b, size_t size) {
+    b.resize(size, 0);
+    return b;
+}
 
 uint64_t fnv1a(const Bytes& b) {
     uint64_t h = 0xcbf29ce484222325ULL;
@@ -459,15 +466,7 @@ bool haveCpmtools() {
 
 // Runs a shell command in dir; its exit status.
 int run(const testutil::TempDir& dir, const std::string& command) {
-    return std::system(("cd '" + dir.path().string() + "' && " + command + " >/dev/null 2>&1").c_str());
-}
-
-std::map<std::string, Bytes> filesIn(const std::filesystem::path& dir) {
-    std::map<std::string, Bytes> files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        files[entry.path().filename().string()] = fixture::readFile(entry.path().string());
-    }
-    return files;
+    return std::system(("cd " + testutil::quoted(dir.path().string()) + " && " + command + " >/dev/null 2>&1").c_str());
 }
 
 std::string upper(std::string s) {
@@ -501,8 +500,8 @@ TEST(CpmTools, ReadsWhatCpmcpWroteAndCopiesBackOut) {
 
     // What cpmcp gives back, by the path imgpry lists.
     std::map<std::string, Bytes> back;
-    for (const auto& [name, bytes] : filesIn(dir.path() / "out0")) back[upper(name)] = bytes;
-    for (const auto& [name, bytes] : filesIn(dir.path() / "out3")) back["user3/" + upper(name)] = bytes;
+    for (const auto& [name, bytes] : testutil::filesIn(dir.path() / "out0")) back[upper(name)] = bytes;
+    for (const auto& [name, bytes] : testutil::filesIn(dir.path() / "out3")) back["user3/" + upper(name)] = bytes;
     ASSERT_EQ(back.size(), user0.size() + user3.size());
 
     const Read r = readCpm(rawToD88(fixture::readFile(dir.file("disk.img"))).build());
@@ -549,6 +548,62 @@ TEST(CpmTools, AFreshlyMadeDiskIsAnEmptyCpmDisk) {
     EXPECT_TRUE(r.recognised);
     EXPECT_TRUE(r.items.empty());
     EXPECT_TRUE(r.problems.empty());
+}
+
+// The listing line imgpry prints for a file read whole.
+std::string line(const std::string& path, int size, int track, int sector) {
+    char buf[200];
+    (void)std::snprintf(buf, sizeof buf, "%-12s %8d  trk=%02x sec=%02x ... cutted.\n", path.c_str(), size, track,
+                        sector);
+    return buf;
+}
+
+TEST(CpmTool, ExtractsTheRealDisk) {
+    testutil::TempDir work;
+    const testutil::ToolRun r = testutil::runImgpryIn(
+        work.path(),
+        {testutil::hostPath(std::string(IMGPRY_TEST_DATA) + "/real-d88/CPM_Format_2D_turboCPM_X1turbo.d88")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, testutil::text(line("HOGE.TXT", 128, 4, 9) + line("WM.COM", 15360, 5, 1)));
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.files.size(), 2U);
+    Bytes hoge = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+    hoge.resize(128, 0x1A);
+    EXPECT_EQ(r.files.at("HOGE.TXT"), hoge);
+    ASSERT_EQ(r.files.count("WM.COM"), 1U);
+    EXPECT_EQ(fnv1a(r.files.at("WM.COM")), 0x88ad2a321f5862e2ULL);
+}
+
+TEST(CpmTool, PutsUserThreeInItsFolder) {
+    if (!haveCpmtools()) GTEST_SKIP() << "cpmtools is not installed";
+    testutil::TempDir dir;
+    ASSERT_TRUE(fixture::writeFile(dir.file("diskdefs"), Bytes(kDiskdefs, kDiskdefs + std::strlen(kDiskdefs))));
+    std::filesystem::create_directories(dir.path() / "in0");
+    std::filesystem::create_directories(dir.path() / "in3");
+    const Bytes a = fixture::pattern(300, 1);
+    const Bytes b = fixture::pattern(5000, 2);
+    ASSERT_TRUE(fixture::writeFile(dir.file("in0/a.txt"), a));
+    ASSERT_TRUE(fixture::writeFile(dir.file("in3/b.bin"), b));
+    ASSERT_TRUE(fixture::writeFile(dir.file("in3/e"), Bytes{}));
+    ASSERT_EQ(run(dir, "mkfs.cpm -f x1turbo disk.img"), 0);
+    ASSERT_EQ(run(dir, "cpmcp -f x1turbo disk.img in0/a.txt 0:"), 0);
+    ASSERT_EQ(run(dir, "cpmcp -f x1turbo disk.img in3/b.bin in3/e 3:"), 0);
+    ASSERT_TRUE(fixture::writeFile(dir.file("disk.d88"), rawToD88(fixture::readFile(dir.file("disk.img"))).build()));
+
+    testutil::TempDir work;
+    const testutil::ToolRun r = testutil::runImgpryIn(work.path(), {dir.file("disk.d88")});
+    EXPECT_EQ(r.status, 0);
+    // cpmtools takes blocks in order: A.TXT block 1 (track 4 from ID 9),
+    // B.BIN blocks 2 and 3 (track 5 from ID 1); sizes in whole records.
+    EXPECT_EQ(r.out,
+              testutil::text(line("A.TXT", 384, 4, 9) + line("user3/B.BIN", 5120, 5, 1) + line("user3/E", 0, 0, 0)));
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.files.size(), 1U);
+    EXPECT_EQ(r.files.at("A.TXT"), zeroPadded(a, 384));
+    const auto three = testutil::filesIn(work.path() / "user3");
+    ASSERT_EQ(three.size(), 2U);
+    EXPECT_EQ(three.at("B.BIN"), zeroPadded(b, 5120));
+    EXPECT_TRUE(three.at("E").empty());
 }
 
 }  // namespace
