@@ -45,11 +45,12 @@ int status = 0;         // the exit status so far
 int64_t imageSize = 0;  // bytes of the image
 void damaged() { status = 1; }
 
-// The report goes to standard output.
-void out(const char* text) { (void)std::fputs(text, stdout); }
+// The report goes to standard output, or where reportMemoryTo sends it.
+FILE* reportOut = stdout;
+void out(const char* text) { (void)std::fputs(text, reportOut); }
 template <typename... Args>
 void out(const char* format, Args... args) {
-    (void)std::printf(format, args...);
+    (void)std::fprintf(reportOut, format, args...);
 }
 
 const char* mediaName(int32_t code) {
@@ -84,7 +85,7 @@ const char* nameText(const char* bytes) {
 }
 
 void jsonString(const char* utf8) {
-    (void)std::fputc('"', stdout);
+    (void)std::fputc('"', reportOut);
     for (const char* p = utf8; *p != '\0'; ++p) {
         const auto b = static_cast<unsigned char>(*p);
         if (b == '"' || b == '\\') {
@@ -92,16 +93,16 @@ void jsonString(const char* utf8) {
         } else if (b < 0x20 || b == 0x7F) {
             out("\\u%04x", b);
         } else {
-            (void)std::fputc(b, stdout);
+            (void)std::fputc(b, reportOut);
         }
     }
-    (void)std::fputc('"', stdout);
+    (void)std::fputc('"', reportOut);
 }
 
 void jsonHex(const char* bytes) {
-    (void)std::fputc('"', stdout);
+    (void)std::fputc('"', reportOut);
     for (const char* p = bytes; *p != '\0'; ++p) out("%02x", static_cast<unsigned>(static_cast<unsigned char>(*p)));
-    (void)std::fputc('"', stdout);
+    (void)std::fputc('"', reportOut);
 }
 
 // XML text: escaped, control bytes as '?', names decoded as Shift_JIS.
@@ -125,7 +126,7 @@ void xmlText(const char* utf8) {
                 out("&apos;");
                 break;
             default:
-                (void)std::fputc(b < 0x20 || b == 0x7F ? '?' : b, stdout);
+                (void)std::fputc(b < 0x20 || b == 0x7F ? '?' : b, reportOut);
         }
     }
 }
@@ -803,6 +804,13 @@ int reportMemory(const uint8_t* data, size_t size, const char* mode, const char*
     status = 0;
     imageSize = static_cast<int64_t>(size);
     return report(o, image.openMemory(data, size), shownPath);
+}
+
+int reportMemoryTo(FILE* out, const uint8_t* data, size_t size, const char* mode, const char* shownPath) {
+    reportOut = out;
+    const int result = reportMemory(data, size, mode, shownPath);
+    reportOut = stdout;
+    return result;
 }
 
 #if defined(_WIN32)

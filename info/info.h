@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // The whole program: command line, report, exit status (0: every listed
 // file whole, unmarked and not replaced; 1: anything damaged or lost; 2: a
@@ -18,3 +19,5 @@ int runInfoWide(int argc, wchar_t** argv);
 // a file of these bytes (mode: "" for the report, "--tracks", "--json" or
 // "--map"); shownPath names it. Returns the exit status.
 int reportMemory(const uint8_t* data, size_t size, const char* mode, const char* shownPath);
+// The same, written to out instead of standard output.
+int reportMemoryTo(FILE* out, const uint8_t* data, size_t size, const char* mode, const char* shownPath);
