@@ -81,7 +81,9 @@
     for (const [text, cls] of [['Name', ''], ['Size', 'size'], ['State', ''], ['File', '']]) {
       head.append(element('th', cls ? {scope: 'col', class: cls} : {scope: 'col'}, text));
     }
-    table.append(element('thead')).append(head);
+    const thead = element('thead');
+    thead.append(head);
+    table.append(thead);
     const body = element('tbody');
     for (const file of disk.files) {
       const row = element('tr', {'data-state': file.state});
