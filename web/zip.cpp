@@ -4,7 +4,9 @@ namespace imgpry::web {
 
 namespace {
 
-constexpr uint16_t kVersion = 20;                       // 2.0: stored entries with folders
+constexpr uint16_t kVersion = 20;  // 2.0: stored entries with folders
+constexpr uint16_t kMadeByUnix = 3 << 8;
+constexpr uint32_t kRegularFile = 0100644;              // a regular file, rw-r--r--
 constexpr uint16_t kUtf8Names = 0x0800;                 // general purpose flag bit 11
 constexpr uint16_t kDosTime = 0;                        // 00:00:00
 constexpr uint16_t kDosDate = (0 << 9) | (1 << 5) | 1;  // 1980-01-01
@@ -77,12 +79,14 @@ std::vector<uint8_t> ZipWriter::finish() const {
     std::vector<uint8_t> out;
     for (const Entry& e : entries_) {
         put32(out, 0x02014B50U);
-        put16(out, kVersion);  // made by: MS-DOS attributes, version 2.0
+        // Made by: Unix, version 2.0. Readers take the names of archives
+        // made on MS-DOS for its code page and ignore the UTF-8 flag there.
+        put16(out, kMadeByUnix | kVersion);
         putCommon(out, e.crc, e.size, e.name.size());
-        put16(out, 0);  // no comment
-        put16(out, 0);  // disk 0
-        put16(out, 0);  // internal attributes
-        put32(out, 0);  // external attributes
+        put16(out, 0);                   // no comment
+        put16(out, 0);                   // disk 0
+        put16(out, 0);                   // internal attributes
+        put32(out, kRegularFile << 16);  // external attributes: the file's mode
         put32(out, e.offset);
         putName(out, e.name);
     }
