@@ -137,6 +137,38 @@ TEST_F(EndToEnd, TheRealCpmDiskListsAndWritesItsFiles) {
     EXPECT_EQ(r.files.at("WM.COM").size(), 15360U);
 }
 
+TEST_F(EndToEnd, TheRealHuBasicDiskListsAndWritesItsFiles) {
+    const Bytes hu = fixture::readFile(testutil::hostPath(IMGPRY_TEST_DATA) + "/real-d88/HuBASIC_Format_2D.d88");
+    // The data of sectors R = 1..count of linear track t, as the container
+    // stores them (records of a 16-byte header and 256 bytes of data).
+    auto sectors = [&hu](int t, int count) {
+        Bytes out;
+        for (int r = 1; r <= count; ++r) {
+            for (size_t at = fixture::trackOffset(hu, t), k = 0; k < 16; ++k, at += 16 + 256) {
+                if (hu.at(at + 2) != r) continue;
+                out.insert(out.end(), hu.begin() + static_cast<std::ptrdiff_t>(at + 16),
+                           hu.begin() + static_cast<std::ptrdiff_t>(at + 16 + 256));
+                break;
+            }
+        }
+        return out;
+    };
+    const ToolRun r = run(hu);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, text("StopTheClock.Bas     1346  trk=02 sec=01 ... cutted.\n"
+                          "StopTheClock.Asc     1536  trk=03 sec=01 ... cutted.\n"));
+    EXPECT_EQ(r.err, text(""));
+    ASSERT_EQ(r.files.size(), 2U);
+    // The BASIC file as its size says, from cluster 2; the ASCII file keeps
+    // no size and is the six sectors its chain uses from cluster 3.
+    Bytes bas = sectors(2, 6);
+    bas.resize(1346);
+    EXPECT_EQ(r.files.at("StopTheClock.Bas"), bas);
+    EXPECT_EQ(r.files.at("StopTheClock.Asc"), sectors(3, 6));
+    const std::string asc = testutil::asText(r.files.at("StopTheClock.Asc"));
+    EXPECT_EQ(asc.rfind("100 '", 0), 0U);
+}
+
 TEST_F(EndToEnd, MoreThan64DisksAreReportedFirst) {
     FileSystemDisk d(4, "D");
     d.addFile("F", "", 2, 1, pattern(1024, 1));
