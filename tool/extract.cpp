@@ -202,7 +202,8 @@ ListOptions listOptions(const Options& o, const char* const* patterns) {
     return options;
 }
 
-Folder target;
+// The folder -C names, once opened.
+Folder directoryFolder;
 
 fs::ImageInput imageInput;
 
@@ -220,12 +221,12 @@ int runImgpry(int argc, char** argv) {
     if (o.directory >= 0) {
         const char* directory = argv[o.directory] + o.directoryOffset;
         (void)showName(directory, true, shownDirectory, sizeof shownDirectory);
-        const int error = openExistingFolder(directory, target);
+        const int error = openExistingFolder(directory, directoryFolder);
         if (error != 0) {
             (void)std::fprintf(stderr, "imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
             return 1;
         }
-        options.target = &target;
+        options.target = &directoryFolder;
         options.targetShown = shownDirectory;
     }
     const char* image = argv[o.image];
@@ -274,12 +275,12 @@ int runImgpryWide(int argc, wchar_t** argv) {
     if (o.directory >= 0) {
         const wchar_t* directory = argv[o.directory] + o.directoryOffset;
         showWide(directory, "the directory", shownDirectory, sizeof shownDirectory);
-        const int error = openExistingFolder(directory, target);
+        const int error = openExistingFolder(directory, directoryFolder);
         if (error != 0) {
             (void)std::fprintf(stderr, "imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
             return 1;
         }
-        options.target = &target;
+        options.target = &directoryFolder;
         options.targetShown = shownDirectory;
     }
     const wchar_t* image = argv[o.image];
