@@ -636,7 +636,6 @@ namespace {
 void listDiskIn(int32_t index, const Folder* top) {
     const int d = static_cast<int>(index + 1);
     currentDisk = index;
-    outTerminal = fs::isTerminal(stdout);
     // A disk whose header cannot be read again is asked of no file system.
     if (!fs::selectDisk(gImage, index) && gImage.readError() != 0) {
         fileSystem = nullptr;
@@ -679,13 +678,17 @@ void listDiskIn(int32_t index, const Folder* top) {
 
 }  // namespace
 
-void listDisk(int32_t index, const Folder& top) { listDiskIn(index, &top); }
+void listDisk(int32_t index, const Folder& top) {
+    outTerminal = fs::isTerminal(stdout);
+    listDiskIn(index, &top);
+}
 
 int listImage(const char* shownPath, const ListOptions& options) {
     listingErrno = 0;
     forgetPlacedFiles();
     settings = options;
     writing = !options.listOnly;
+    outTerminal = fs::isTerminal(stdout);
     statusTwo = false;
     for (int32_t k = 0; k < settings.patternCount && k < kMaxPatterns; ++k) patternMatched[k] = false;
     if (settings.patternCount > kMaxPatterns) settings.patternCount = kMaxPatterns;
