@@ -42,7 +42,7 @@ int32_t placedCount = 0;
 // Names of files whose identity is not known yet, NUL-terminated one after
 // another. When it is full, a file's identity is taken as it is written.
 constexpr uint32_t kNamePoolBytes = uint32_t{kMaxPlacedFiles} * 32U;
-char namePool[kNamePoolBytes];
+[[maybe_unused]] char namePool[kNamePoolBytes];
 uint32_t namePoolUsed = 0;
 // The longest name a file is placed under, its NUL included.
 constexpr uint32_t kLongestName = 261;
