@@ -30,9 +30,9 @@ bool operator==(const Identity& a, const Identity& b) { return a.device == b.dev
 // in the name pool with the identity of the folder it is in.
 struct PlacedFile {
     Identity id;
-    Identity folder;
+    Identity folder;  // cppcheck-suppress unusedStructMember ; used on POSIX only
     int32_t disk;
-    uint32_t nameAt;  // offset in namePool while !known
+    uint32_t nameAt;  // cppcheck-suppress unusedStructMember ; offset in namePool while !known (POSIX)
     bool known;
     bool gone;  // its name no longer held a file when its identity was sought
 };
