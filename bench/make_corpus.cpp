@@ -17,7 +17,15 @@
 //         reaches it, and disk k's 164 track starts are the 164 records
 //         after its header (10,496 starts into one chain); every disk lists
 //         the same 128 files as walk;
-//   worstids64: 64 copies of worstids back to back.
+//   worstids64: 64 copies of worstids back to back;
+//   fat12 OUTPUT RAW...: the raw PC-98 2HD FAT12 images (77 × 2 × 8
+//         sectors of 1024 bytes, bench/run writes them with mtools) as
+//         the disks of one container;
+//   fatcrafted: one PC-98 2HD FAT12 disk made to cost its reader: every
+//         cluster links to the next and the last back to the first (one
+//         chain of all 1,221 clusters, then a loop), 32 files that start
+//         it with a size past the disk, and folders within folders deeper
+//         than the reader follows, each the next cluster of the chain.
 // Contents are deterministic, so runs on different days compare.
 #include <cstdio>
 #include <cstring>
@@ -174,12 +182,59 @@ Bytes walkHeavy(bool distinctStarts, bool distinctIds = false) {
     return image;
 }
 
+Bytes fatCrafted() {
+    constexpr size_t kBps = 1024;
+    constexpr uint32_t kClusters = 1221;
+    Bytes raw(1232 * kBps, 0);
+    const Bytes bpb = {0xEB, 0x3C, 0x90, 'B', 'E', 'N',  'C',  'H',  ' ', ' ', ' ', 0x00, 0x04, 1,
+                       1,    0,    2,    192, 0,   0xD0, 0x04, 0xFE, 2,   0,   8,   0,    2,    0};
+    std::copy(bpb.begin(), bpb.end(), raw.begin());
+    for (size_t copy = 0; copy < 2; ++copy) {
+        const size_t fat = (1 + 2 * copy) * kBps;
+        for (uint32_t c = 0; c < kClusters + 2; ++c) {
+            const uint32_t link = c == 0 ? 0xFFE : c == 1 ? 0xFFF : c == kClusters + 1 ? 2 : c + 1;
+            const size_t at = fat + c + c / 2;
+            const uint32_t v = raw[at] | static_cast<uint32_t>(raw[at + 1]) << 8U;
+            fixture::patchLe16(
+                raw, at, static_cast<uint16_t>((c & 1U) != 0 ? (v & 0x000FU) | link << 4U : (v & 0xF000U) | link));
+        }
+    }
+    const auto entry = [&](size_t at, const std::string& name11, uint8_t attr, uint32_t cluster, uint32_t size) {
+        std::copy(name11.begin(), name11.end(), raw.begin() + static_cast<std::ptrdiff_t>(at));
+        raw[at + 11] = attr;
+        fixture::patchLe16(raw, at + 24, 0x5A21);
+        fixture::patchLe16(raw, at + 26, static_cast<uint16_t>(cluster));
+        fixture::patchLe32(raw, at + 28, size);
+    };
+    const size_t root = 5 * kBps;
+    const size_t data = 11 * kBps;
+    for (int f = 0; f < 32; ++f) {
+        char name[12];
+        std::snprintf(name, sizeof name, "LOOP%02d  BIN", f);
+        entry(root + 32 * static_cast<size_t>(f), name, 0x20, 2, 2000000);
+    }
+    // Folder D at cluster 1000 holds D at 1001, and so on, 40 deep.
+    entry(root + 32 * 32, "D          ", 0x10, 1000, 0);
+    for (uint32_t k = 0; k < 40; ++k) {
+        entry(data + (1000 + k - 2) * kBps, "D          ", 0x10, 1001 + k, 0);
+    }
+    return fixture::rawDisk(raw, 77, 2, 8, 3, "FAT CRAFTED").build();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && std::string(argv[1]) == "fat12") {
+        std::vector<Bytes> disks;
+        for (int i = 3; i < argc; ++i)
+            disks.push_back(fixture::rawDisk(fixture::readFile(argv[i]), 77, 2, 8, 3).build());
+        return fixture::writeFile(argv[2], fixture::container(disks)) ? 0 : 1;
+    }
     const std::string kind = argc == 3 ? argv[1] : "";
     Bytes image;
-    if (kind == "full") {
+    if (kind == "fatcrafted") {
+        image = fatCrafted();
+    } else if (kind == "full") {
         image = fullCorpus();
     } else if (kind == "walk") {
         image = walkHeavy(false);
@@ -195,7 +250,10 @@ int main(int argc, char** argv) {
     } else if (kind == "walkref") {
         image = walkFileSystem().build();
     } else {
-        std::fputs("usage: make_corpus full|walk|walkref|worst|worstids|nested|worstids64 OUTPUT\n", stderr);
+        std::fputs(
+            "usage: make_corpus full|walk|walkref|worst|worstids|nested|worstids64|fatcrafted OUTPUT\n"
+            "       make_corpus fat12 OUTPUT RAW...\n",
+            stderr);
         return 2;
     }
     if (!fixture::writeFile(argv[2], image)) {

@@ -17,14 +17,13 @@
 #include "file_system.h"
 #include "file_systems.h"
 #include "image_builder.h"
+#include "mtools.h"
 #include "test_util.h"
 
 #if !defined(_WIN32)
-#include <sys/stat.h>
-#include <utime.h>
-
 namespace fs = imgpry::fs;
 using fixture::Bytes;
+using testutil::writeWithTime;
 
 namespace {
 
@@ -33,13 +32,7 @@ fs::Catalogue gCatalogue;
 fs::RunReport gReport;
 uint8_t gData[fs::kMaxFileBytes];
 
-bool haveMtools() {
-    return std::system(
-               "command -v mformat >/dev/null 2>&1 && command -v mcopy >/dev/null 2>&1 && "
-               "command -v mmd >/dev/null 2>&1") == 0;
-}
-
-int sh(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
+using testutil::sh;
 
 struct Geometry {
     const char* name;
@@ -67,39 +60,24 @@ const Geometry kGeometries[] = {
     {"1.44M", "-t 80 -h 2 -s 18", 80, 2, 18, 2, 9, 224, 1, 0xF0},
 };
 
-void writeWithTime(const std::filesystem::path& path, const Bytes& data, int year, int month, int day, int hour,
-                   int minute, int second) {
-    ASSERT_TRUE(fixture::writeFile(path.string(), data));
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;
-    utimbuf times{};
-    times.actime = times.modtime = std::mktime(&t);
-    ASSERT_EQ(utime(path.c_str(), &times), 0);
-}
-
 // The files the disks carry: lower-case 8.3 names, a long name, a name
 // with no extension, an empty file, one of exactly one cluster, folders
 // within folders, and one file that fills the disk but for a few clusters.
 void writeTree(const std::filesystem::path& src, const Geometry& g) {
     std::filesystem::create_directories(src / "SUB" / "DEEP");
     const int cluster = g.clusterBytes();
-    writeWithTime(src / "lower.txt", fixture::pattern(100, 1), 2001, 2, 3, 4, 5, 6);
-    writeWithTime(src / "README", fixture::pattern(777, 2), 1999, 12, 31, 23, 59, 58);
-    writeWithTime(src / "Long file name.text", fixture::pattern(5000, 3), 2010, 6, 7, 8, 9, 10);
-    writeWithTime(src / "empty", {}, 2020, 1, 1, 0, 0, 0);
-    writeWithTime(src / "ONE.BIN", fixture::pattern(static_cast<size_t>(cluster), 4), 2021, 2, 28, 12, 30, 0);
-    writeWithTime(src / "SUB" / "inner.dat", fixture::pattern(3000, 5), 2015, 5, 5, 5, 5, 4);
-    writeWithTime(src / "SUB" / "DEEP" / "X.Y", fixture::pattern(1, 6), 1985, 10, 21, 16, 29, 0);
+    ASSERT_TRUE(writeWithTime(src / "lower.txt", fixture::pattern(100, 1), 2001, 2, 3, 4, 5, 6));
+    ASSERT_TRUE(writeWithTime(src / "README", fixture::pattern(777, 2), 1999, 12, 31, 23, 59, 58));
+    ASSERT_TRUE(writeWithTime(src / "Long file name.text", fixture::pattern(5000, 3), 2010, 6, 7, 8, 9, 10));
+    ASSERT_TRUE(writeWithTime(src / "empty", {}, 2020, 1, 1, 0, 0, 0));
+    ASSERT_TRUE(
+        writeWithTime(src / "ONE.BIN", fixture::pattern(static_cast<size_t>(cluster), 4), 2021, 2, 28, 12, 30, 0));
+    ASSERT_TRUE(writeWithTime(src / "SUB" / "inner.dat", fixture::pattern(3000, 5), 2015, 5, 5, 5, 5, 4));
+    ASSERT_TRUE(writeWithTime(src / "SUB" / "DEEP" / "X.Y", fixture::pattern(1, 6), 1985, 10, 21, 16, 29, 0));
     // What the rest leaves: 9 clusters of files, 3 of folders, a few spare.
     const int spare = g.clusters() - 9 - 3 - 4 - 5000 / cluster - 3000 / cluster;
-    writeWithTime(src / "BIG.BIN", fixture::pattern(static_cast<size_t>(spare * cluster - 10), 7), 2024, 7, 8, 9, 10,
-                  12);
+    ASSERT_TRUE(writeWithTime(src / "BIG.BIN", fixture::pattern(static_cast<size_t>(spare * cluster - 10), 7), 2024, 7,
+                              8, 9, 10, 12));
 }
 
 // A raw image mtools formatted and filled with the tree.
@@ -145,9 +123,7 @@ std::map<std::string, Item> mtoolsTree(const testutil::TempDir& dir, const std::
         item.folder = e.is_directory();
         if (!item.folder) {
             item.data = fixture::readFile(e.path().string());
-            struct stat st {};
-            EXPECT_EQ(stat(e.path().c_str(), &st), 0);
-            const time_t when = st.st_mtime;
+            const time_t when = testutil::mtimeOf(e.path());
             localtime_r(&when, &item.time);
         }
         tree[std::filesystem::relative(e.path(), out).generic_string()] = item;
@@ -204,13 +180,8 @@ int32_t find(const char* path) {
 class Fat12Test : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!haveMtools()) GTEST_SKIP() << "mtools is not installed";
-        // Local time is what both sides take the dates as; one zone keeps
-        // the comparison free of summer-time gaps.
-        setenv("TZ", "UTC", 1);
-        tzset();
-        setenv("MTOOLSRC", "/dev/null", 1);
-        setenv("MTOOLS_SKIP_CHECK", "1", 1);
+        if (!testutil::haveMtools()) GTEST_SKIP() << "mtools is not installed";
+        testutil::mtoolsEnvironment();
     }
     void TearDown() override { gImage.close(); }
 };
