@@ -26,6 +26,16 @@
 //         chain of all 1,221 clusters, then a loop), 32 files that start
 //         it with a size past the disk, and folders within folders deeper
 //         than the reader follows, each the next cluster of the chain.
+//   chains20, chains60: tracks 0..N-1 present (N = 20 or 60), each its own
+//         chain of 65,535 records: 65,530 empty records, then the track's
+//         five real sectors, every count 65,535; the 128 files of 255
+//         sectors start on tracks 2..N-1 in turn, so every run ends at the
+//         first absent track (about 21 and 63 MB: more records than the
+//         index holds, each track's chain apart from the others);
+//   chainsids60: chains60 with an ID of its own on every empty record of
+//         a chain, so that nothing of a chain's IDs repeats;
+//   chainsref20, chainsref60: the same file system laid out plainly, with
+//         the same tracks present, whose extraction is the reference.
 // Contents are deterministic, so runs on different days compare.
 #include <cstdio>
 #include <cstring>
@@ -71,14 +81,15 @@ Bytes fullCorpus() {
     return fixture::container(disks);
 }
 
-FileSystemDisk walkFileSystem() {
+// Files start on tracks 2 .. 2 + startTracks - 1 in turn.
+FileSystemDisk walkFileSystem(int startTracks = 100) {
     FileSystemDisk fs(kTracks, "WALK");
     // 128 files of 255 sectors (51 tracks) each; they overlap, which is fine
     // for a reader that only reads.
     for (int j = 0; j < 128; ++j) {
         char base[9];
         std::snprintf(base, sizeof base, "WALK%03d", j);
-        const int track = 2 + j % 100;
+        const int track = 2 + j % startTracks;
         fs.setEntry(j, fixture::dirEntry(0x00, base, "BIN", static_cast<uint8_t>(track), 1, 255));
     }
     // Fill every real sector with a pattern of its own.
@@ -221,6 +232,29 @@ Bytes fatCrafted() {
     return fixture::rawDisk(raw, 77, 2, 8, 3, "FAT CRAFTED").build();
 }
 
+// Tracks 0..present-1 of walk's file system, the rest absent.
+FileSystemDisk chainsFileSystem(int present) {
+    FileSystemDisk fs = walkFileSystem(present - 2);
+    for (int t = present; t < kTracks; ++t) fs.disk().tracks.erase(t);
+    return fs;
+}
+
+Bytes chains(int present, bool distinctIds = false) {
+    constexpr int kEmpty = kChainRecords - 5;
+    const FileSystemDisk fs = chainsFileSystem(present);
+    Disk disk;
+    disk.name = "CHAINS";
+    for (int t = 0; t < present; ++t) {
+        auto& chain = disk.tracks[t];
+        for (int i = 0; i < kEmpty; ++i) chain.push_back(emptyRecord(i, distinctIds));
+        for (fixture::Sector s : fs.tracks().at(t)) {
+            s.count = 65535;
+            chain.push_back(s);
+        }
+    }
+    return disk.build();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -247,11 +281,18 @@ int main(int argc, char** argv) {
     } else if (kind == "worstids64") {
         const Bytes one = walkHeavy(true, true);
         image = fixture::container(std::vector<Bytes>(64, one));
+    } else if (kind == "chains20" || kind == "chains60") {
+        image = chains(kind == "chains20" ? 20 : 60);
+    } else if (kind == "chainsids60") {
+        image = chains(60, true);
+    } else if (kind == "chainsref20" || kind == "chainsref60") {
+        image = chainsFileSystem(kind == "chainsref20" ? 20 : 60).build();
     } else if (kind == "walkref") {
         image = walkFileSystem().build();
     } else {
         std::fputs(
-            "usage: make_corpus full|walk|walkref|worst|worstids|nested|worstids64|fatcrafted OUTPUT\n"
+            "usage: make_corpus full|walk|walkref|worst|worstids|nested|worstids64|fatcrafted|chains20|chains60|"
+            "chainsids60|chainsref20|chainsref60 OUTPUT\n"
             "       make_corpus fat12 OUTPUT RAW...\n",
             stderr);
         return 2;

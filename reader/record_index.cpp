@@ -19,6 +19,8 @@ void RecordIndex::drop() {
     slotBits = kFirstSlotBits;
     used = 0;
     segmentCount = 0;
+    summariesMade = 0;
+    summaryCursor = 0;
     // Every answer kept so far belongs to an older generation now.
     if (generation != 0) ++generation;
     if (generation == UINT32_MAX) generation = 0;
@@ -192,6 +194,73 @@ bool RecordIndex::search(ImageFile& file, int64_t start, uint32_t id, Found& fou
     return false;
 }
 
+const RecordIndex::Summary* RecordIndex::summaryOf(int64_t start) const {
+    const uint32_t n = std::min(summariesMade, kMaxSummaries);
+    for (uint32_t k = 0; k < n; ++k) {
+        if (summaries[k].live && summaries[k].start == start) return &summaries[k];
+    }
+    return nullptr;
+}
+
+const RecordIndex::Summary& RecordIndex::summarise(ImageFile& file, int64_t start) {
+    // The walk of a search, record by record: at most 65,535 records.
+    uint32_t n = 0;
+    int64_t pos = start;
+    uint8_t header[SectorHeader::kSize];
+    for (int32_t i = 0; i < kMaxWalk; ++i) {
+        if (file.readAt(pos, header, SectorHeader::kSize) < SectorHeader::kSize) break;
+        const SectorHeader record = SectorHeader::decode(header);
+        if (record.count == 0) break;
+        scratch[n] = uint64_t{packId(record.c, record.h, record.r, record.n)} << 32U | n;
+        walkOffsets[n] = pos + SectorHeader::kSize;
+        walkSizes[n] = record.dataSize;
+        ++n;
+        pos += SectorHeader::kSize + int64_t{record.dataSize};
+        if (i == record.count - 1) break;
+    }
+    // Sorted by (ID, position), the first of each ID is the one a search
+    // finds; keep only those, in place.
+    std::sort(scratch, scratch + n);
+    uint32_t distinct = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        if (k == 0 || scratch[k] >> 32U != scratch[distinct - 1] >> 32U) scratch[distinct++] = scratch[k];
+    }
+
+    // Room in the ring: the entries go at the cursor, or at the ring's start
+    // when they do not fit before its end; the summaries they overwrite, and
+    // the one whose slot the new summary takes, are dropped.
+    uint32_t begin = summaryCursor;
+    if (distinct > kSummaryCapacity - begin) begin = 0;
+    const uint32_t end = begin + distinct;
+    for (Summary& s : summaries) {
+        if (s.live && s.size > 0 && s.begin < end && begin < s.begin + s.size) s.live = false;
+    }
+    Summary& made = summaries[summariesMade % kMaxSummaries];
+    ++summariesMade;
+    // Keep the count of summaries made from wrapping: it only matters
+    // whether it reached the number of slots.
+    if (summariesMade == 2 * kMaxSummaries) summariesMade = kMaxSummaries;
+    made = Summary{start, begin, distinct, true};
+    for (uint32_t k = 0; k < distinct; ++k) {
+        const auto at = static_cast<uint32_t>(scratch[k]);
+        summaryIds[begin + k] = static_cast<uint32_t>(scratch[k] >> 32U);
+        summaryOffsets[begin + k] = walkOffsets[at];
+        summarySizes[begin + k] = walkSizes[at];
+    }
+    summaryCursor = end;
+    return made;
+}
+
+bool RecordIndex::fromSummary(const Summary& s, uint32_t id, Found& found) const {
+    const uint32_t* first = summaryIds + s.begin;
+    const uint32_t* last = first + s.size;
+    const uint32_t* it = std::lower_bound(first, last, id);
+    if (it == last || *it != id) return false;
+    const auto k = static_cast<uint32_t>(it - summaryIds);
+    found = Found{summaryOffsets[k], summarySizes[k]};
+    return true;
+}
+
 bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found) {
     if (!slotsClear) {
         std::memset(slots, 0, sizeof(uint32_t) << slotBits);
@@ -206,13 +275,15 @@ bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found
         found = answer.found;
         return answer.hit;
     }
-    bool full = false;
-    bool hit = search(file, start, id, found, full);
-    if (!hit && full) {
-        // Out of room: start again from nothing, where one walk always fits.
-        drop();
-        full = false;
+    bool hit = false;
+    const Summary* summary = summariesMade == 0 ? nullptr : summaryOf(start);
+    if (summary != nullptr) {
+        hit = fromSummary(*summary, id, found);
+    } else {
+        bool full = false;
         hit = search(file, start, id, found, full);
+        // Out of room for segments: summarise the start instead.
+        if (!hit && full) hit = fromSummary(summarise(file, start), id, found);
     }
     answer = Answer{start, id, generation, hit ? found : Found{}, hit};
     return hit;

@@ -362,4 +362,87 @@ TEST_F(RecordIndexTest, AnImageLargerThanTheIndexReadsExactly) {
     }
 }
 
+// Chains of 65,535 records that all differ, one per track: more than the
+// segments hold and more than the summaries hold together, read in an order
+// that keeps making new summaries and dropping old ones.
+TEST_F(RecordIndexTest, ChainsBeyondEveryStoreReadExactly) {
+    constexpr uint32_t kChains = 34;
+    auto idOf = [](uint32_t chain, uint32_t i) {
+        return Id{static_cast<uint8_t>(chain), static_cast<uint8_t>(i >> 8U), static_cast<uint8_t>(i), 0x10};
+    };
+    Bytes image(0x2B0, 0);
+    fixture::patchLe32(image, 0x1C, 0x7FFFFFFF);
+    std::vector<size_t> starts;
+    for (uint32_t chain = 0; chain < kChains; ++chain) {
+        starts.push_back(image.size());
+        // Every count is 65,535, so each walk ends at the cap, on its own
+        // chain's last record. A byte of data tells the records apart.
+        for (uint32_t i = 0; i < 65535; ++i)
+            appendRecord(image, idOf(chain, i), 65535, Bytes{static_cast<uint8_t>(i ^ chain)});
+    }
+    for (size_t t = 0; t < kChains; ++t) fixture::patchLe32(image, 0x20 + 4 * t, static_cast<uint32_t>(starts[t]));
+    open(image);
+    std::mt19937 rng(34);
+    for (int pass = 0; pass < 3; ++pass) {
+        for (uint32_t k = 0; k < kChains; ++k) {
+            const uint32_t t = (k * 7 + static_cast<uint32_t>(pass) * 5) % kChains;
+            for (const Id& id : {idOf(t, 0), idOf(t, 65534), idOf(t, static_cast<uint32_t>(rng() % 65535)),
+                                 idOf((t + 1) % kChains, 3), Id{0xEE, 0, 0, 0x10}}) {
+                expectLikeTheWalk(static_cast<int32_t>(t), id);
+            }
+        }
+    }
+}
+
+// Once the segments are full, every new track start is summarised: random
+// chains read there must still end and match as the walk does (counts of
+// 0, count stops, duplicate IDs, headers cut by the end of the file, starts
+// at arbitrary bytes).
+TEST_F(RecordIndexTest, SummarisedStartsReadLikeTheWalk) {
+    std::mt19937 rng(20261211);
+    auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+    std::vector<Id> pool;
+    for (uint8_t h = 0; h < 2; ++h)
+        for (uint8_t r = 1; r <= 4; ++r) pool.push_back({0, h, r, 3});
+    // Tracks 100..115 are separate chains of 65,535 records: read first,
+    // they fill the segments.
+    Bytes filler;
+    for (uint32_t i = 0; i < 16U * 65535U; ++i) appendRecord(filler, Id{9, 9, 9, 9}, 65535, {});
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        Bytes image(0x2B0, 0);
+        fixture::patchLe32(image, 0x1C, 0x7FFFFFFF);
+        for (size_t t = 100; t < 116; ++t)
+            fixture::patchLe32(image, 0x20 + 4 * t, static_cast<uint32_t>(image.size() + (t - 100) * 16 * 65535));
+        image.insert(image.end(), filler.begin(), filler.end());
+        const size_t soup = image.size();
+        std::vector<size_t> boundaries;
+        const uint32_t records = 20 + pick(300);
+        for (uint32_t i = 0; i < records; ++i) {
+            boundaries.push_back(image.size());
+            const uint32_t kind = pick(10);
+            const auto count = static_cast<uint16_t>(kind == 0 ? 0 : kind < 3 ? 65535 : 1 + pick(24));
+            Bytes data(std::array<size_t, 5>{0, 3, 16, 40, 1024}[pick(5)]);
+            for (uint8_t& b : data) b = pick(4) == 0 ? static_cast<uint8_t>(pick(3)) : static_cast<uint8_t>(rng());
+            appendRecord(image, pool[pick(static_cast<uint32_t>(pool.size()))], count, data);
+        }
+        const size_t soupEnd = image.size();
+        for (size_t t = 0; t < 100; ++t) {
+            const uint32_t kind = pick(8);
+            uint32_t off = 0;  // absent
+            if (kind < 5) off = static_cast<uint32_t>(boundaries[pick(static_cast<uint32_t>(boundaries.size()))]);
+            if (kind == 5 || kind == 6) off = static_cast<uint32_t>(soup + pick(static_cast<uint32_t>(soupEnd - soup)));
+            fixture::patchLe32(image, 0x20 + 4 * t, off);
+        }
+        if (pick(2) == 0) image.resize(image.size() - pick(static_cast<uint32_t>(soupEnd - soup) / 2));
+        open(image);
+        for (int32_t t = 100; t < 116; ++t) expectLikeTheWalk(t, {9, 9, 9, 9});
+        for (int q = 0; q < 400; ++q) {
+            const Id id = pick(20) == 0 ? Id{9, 9, 9, 9} : pool[pick(static_cast<uint32_t>(pool.size()))];
+            expectLikeTheWalk(static_cast<int32_t>(pick(100)), id, static_cast<int32_t>(pick(1100)));
+            if (HasFatalFailure()) return;
+        }
+    }
+}
+
 }  // namespace

@@ -9,11 +9,15 @@
 // failure as false or as a byte count of 0.
 //
 // Sector reads are served from an index of the records that walks from the
-// selected disk's track starts reach, each record read once (see
-// detail/record_index.h), and the file is read through a window of 128 KiB.
-// Both are held in the object, which is therefore large (about 32 MiB, of
+// selected disk's track starts reach, each record read once, and, when that
+// is full, from per-track summaries made in one walk each (see
+// detail/record_index.h); the file is read through a window of 128 KiB.
+// Both are held in the object, which is therefore large (about 48 MiB, of
 // which only the part an image needs is ever touched): give it static
-// storage or allocate it, never put it on the stack.
+// storage or allocate it, never put it on the stack. No search costs more
+// than one walk of 65,535 records and one sort of them, whatever the image
+// holds; measured, the costliest layouts found (every track its own chain
+// of 65,535 records) take about 10 ms of extraction per megabyte of image.
 #pragma once
 
 #include <imgpry/detail/image_file.h>

@@ -25,10 +25,19 @@
 // right after the record where the walk from one stopped, and the walk from
 // a start stops at one place whatever the ID, so a disk has at most two
 // segments per track start. Storage is fixed: room for kCapacity records
-// and kMaxSegments segments. When a new segment might not fit, the index is
-// emptied and the search starts again from nothing, which always fits one
-// walk: results stay exact, only the speed falls back. Only the part in use
-// is touched, so a small disk costs a few kilobytes.
+// and kMaxSegments segments. Only the part in use is touched, so a small
+// disk costs a few kilobytes.
+//
+// When a new segment might not fit, the segments stay as they are (they go
+// on serving the starts they cover) and the start is summarised instead:
+// one walk from it, record by record, gives every ID it passes with the
+// first record that carries it, sorted by ID. A summary is made once per
+// start and answers any ID by one binary search, found or not. Summaries
+// live in a ring of kSummaryCapacity entries and kMaxSummaries starts; the
+// oldest give way to new ones. Either way a search costs at most one walk
+// of 65,535 records and one sort of them, plus O(log n) per segment or
+// summary it consults, whatever the image holds; a track whose chain
+// repeats a few IDs (however long it is) costs a few entries.
 #pragma once
 
 #include <cstdint>
@@ -39,12 +48,14 @@ class ImageFile;
 
 class RecordIndex {
 public:
-    static constexpr int32_t kMaxWalk = 65535;       // records one walk visits at most
-    static constexpr uint32_t kCapacity = 1U << 20;  // records kept at most
-    static constexpr uint32_t kMaxSegments = 1024;   // more than the 2 × 164 a disk can have
+    static constexpr int32_t kMaxWalk = 65535;              // records one walk visits at most
+    static constexpr uint32_t kCapacity = 1U << 20;         // records kept at most
+    static constexpr uint32_t kMaxSegments = 1024;          // more than the 2 × 164 a disk can have
+    static constexpr uint32_t kSummaryCapacity = 1U << 20;  // entries of all summaries together
+    static constexpr uint32_t kMaxSummaries = 256;          // more than the 164 starts a disk has
 
-    // The slots, records and sort orders are left uninitialized on purpose:
-    // each is read only once written.
+    // The slots, records, sort orders and summaries are left uninitialized
+    // on purpose: each is read only once written.
     // cppcheck-suppress uninitMemberVar
     RecordIndex() noexcept = default;
 
@@ -84,8 +95,30 @@ private:
     Answer answers[1U << kAnswerBits];
     uint32_t generation = 0;  // 0: the answers are not cleared yet
 
-public:
-private:
+    // The summaries: per start, the distinct IDs of its walk in increasing
+    // order, each with the first record that carries it, held in a ring.
+    struct Summary {
+        int64_t start;
+        uint32_t begin;  // entries [begin, begin + size) of the ring
+        uint32_t size;
+        bool live;
+    };
+    // The summary of start, or nullptr when there is none.
+    const Summary* summaryOf(int64_t start) const;
+    // Walks from start record by record and keeps what it finds as a new
+    // summary, making room in the ring when needed.
+    const Summary& summarise(ImageFile& file, int64_t start);
+    bool fromSummary(const Summary& s, uint32_t id, Found& found) const;
+
+    uint32_t summariesMade = 0;  // since the last drop; the newest is at (made - 1) % kMaxSummaries
+    uint32_t summaryCursor = 0;  // where the next summary's entries go
+    Summary summaries[kMaxSummaries];
+    uint32_t summaryIds[kSummaryCapacity];
+    int64_t summaryOffsets[kSummaryCapacity];  // of the record's data
+    uint16_t summarySizes[kSummaryCapacity];
+    int64_t walkOffsets[kMaxWalk];  // the records of the walk being summarised
+    uint16_t walkSizes[kMaxWalk];
+
     struct Record {
         int64_t offset;  // of the header
         uint32_t id;
