@@ -127,4 +127,11 @@ bool ImageInput::slurp(FILE* file) {
     return true;
 }
 
+int64_t bytesPastEnd(int64_t imageSize, int64_t diskOffset, uint32_t sizeField, int64_t readErrorAt) {
+    const int64_t end = diskOffset + static_cast<int64_t>(sizeField);
+    if (end <= imageSize) return 0;
+    if (readErrorAt >= 0 && readErrorAt < end) return 0;
+    return end - imageSize;
+}
+
 }  // namespace imgpry::fs

@@ -70,4 +70,11 @@ private:
     bool beyondLimit = false;
 };
 
+// How many bytes of a disk starting at diskOffset with the size field
+// sizeField lie past the end of an image of imageSize bytes: 0 when it
+// ends within the image. Bytes a failed read of the source left unread
+// (readErrorAt, -1 for none, before the disk's end) are not missing from
+// the image and count as 0 too.
+int64_t bytesPastEnd(int64_t imageSize, int64_t diskOffset, uint32_t sizeField, int64_t readErrorAt);
+
 }  // namespace imgpry::fs

@@ -361,10 +361,7 @@ void gatherDisk(Facts& f, DiskImage& image, int32_t index, bool withMap) {
     d.mediaType = image.mediaType();
     d.writeProtect = image.writeProtect();
     std::memcpy(d.name, image.diskName(), sizeof d.name);
-    const int64_t end = d.offset + static_cast<int64_t>(d.sizeField);
-    // Bytes a failed read did not give are unread, not cut off.
-    const bool unread = f.readError != 0 && f.readErrorAt >= 0 && f.readErrorAt < end;
-    if (end > f.imageSize && !unread) d.truncatedBy = end - f.imageSize;
+    d.truncatedBy = fs::bytesPastEnd(f.imageSize, d.offset, d.sizeField, f.readError != 0 ? f.readErrorAt : -1);
     gatherTracks(f, image, d);
 
     bool recognised = false;

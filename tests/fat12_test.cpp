@@ -138,8 +138,12 @@ struct Read {
     std::vector<std::string> order;  // paths in catalogue order
 };
 
-// Reads disk 0 of the container through the interface.
-Read readDisk(const Bytes& image, fs::FileSystem** used = nullptr) {
+// Reads disk 0 of the container through the interface. The reader keeps
+// reading the image's bytes after this returns (a test may read a file
+// again), so they are kept here until the next call.
+Read readDisk(const Bytes& bytes, fs::FileSystem** used = nullptr) {
+    static Bytes image;
+    image = bytes;
     Read r;
     EXPECT_TRUE(gImage.openMemory(image.data(), image.size()));
     EXPECT_TRUE(gImage.selectDisk(0));

@@ -82,11 +82,21 @@ int32_t formatListing(char* line, const char* name, int32_t size, int32_t track,
 
 namespace {
 
+// Whether this run has said anything on standard error: a run that did
+// ends with status 2, so that a script can trust 0.
+bool saidAnything = false;
+
+// What the run knows of the image as a whole: its bytes (-1: not known)
+// and where a read of a source that cannot seek failed (-1: none).
+int64_t imageBytes = -1;
+int64_t inputErrorAt = -1;
+
 // A line on standard error, after everything listed so far, so that it
 // never lands inside a listing line.
 template <typename... Args>
 void report(const char* format, Args... args) {
     flushListing();
+    saidAnything = true;
     (void)std::fprintf(stderr, format, args...);
 }
 
@@ -113,9 +123,10 @@ constexpr char kHelp[] =
     "PATTERNs select the files whose listed path matches one of them (* ? [...],\n"
     "as in a shell, '*' crossing '/'; ASCII case ignored on Windows).\n"
     "\n"
-    "Exit status: 0 done, whatever happened to single files; 1 a usage error, an\n"
-    "image or a -C directory that cannot be opened; 2 a file not written because\n"
-    "the image stands at its name, or a PATTERN that matched nothing.\n"
+    "Exit status: 0 when nothing went to standard error; 1 a usage error, or an\n"
+    "image or a -C directory that cannot be opened; 2 when the run went on but\n"
+    "said something on standard error (a file not whole or not written, a mark,\n"
+    "a read error, a PATTERN that matched nothing, ...).\n"
     "See man imgpry for the listing, the messages and the exit status.\n";
 
 constexpr char kVersion[] = "imgpry " IMGPRY_VERSION
@@ -181,12 +192,14 @@ int finishRun(bool opened, const fs::ImageInput& input, const char* shownPath, c
             return 1;
         }
         (void)std::fputs(kOpenFailed, stderr);
-        // The Shift_JIS line is garbage on most terminals: say it in words
-        // there too. A pipe or a file gets the one line as it always has.
-        if (fs::isTerminal(stderr))
-            (void)std::fprintf(stderr, "imgpry: cannot open %s: %s\n", shownPath, reasonOf(input.openError()));
+        // The Shift_JIS line is garbage on most terminals and in most logs:
+        // the reason follows in words, always.
+        (void)std::fprintf(stderr, "imgpry: cannot open %s: %s\n", shownPath, reasonOf(input.openError()));
         return 1;
     }
+    saidAnything = false;
+    imageBytes = input.size();
+    inputErrorAt = input.readError() != 0 ? input.readErrorOffset() : -1;
     reportInput(input, shownPath);
     removePartialFilesOnSignals();
     return listImage(shownPath, options);
@@ -507,7 +520,7 @@ void sayPartlyRead(int d, const char* name, int32_t size) {
             (void)fs::describeShort(run.shorts[0], where + 2, sizeof where - 2);
         }
         if (run.shortCount > 1)
-            (void)std::snprintf(more, sizeof more, " (short sectors: %d)", static_cast<int>(run.shortCount));
+            (void)std::snprintf(more, sizeof more, " (%d sectors short in all)", static_cast<int>(run.shortCount));
         report("imgpry: disk %d: partly read %s: %d of %d bytes%s%s; the rest is zeros\n", d, name, got,
                static_cast<int>(size), where, more);
     }
@@ -656,6 +669,13 @@ void listDiskIn(int32_t index, const Folder* top) {
         fileSystem = nullptr;
         fs::unreadableDisk(catalogue, gImage.readError());
     } else {
+        const int64_t past = imageBytes >= 0 ? fs::bytesPastEnd(imageBytes, gImage.diskOffsetOf(index),
+                                                                gImage.diskSizeField(), inputErrorAt)
+                                             : 0;
+        if (past > 0) {
+            report("imgpry: disk %d: the image ends at byte %lld, %lld bytes before the end of this disk\n", d,
+                   static_cast<long long>(imageBytes), static_cast<long long>(past));
+        }
         bool recognised = false;
         fileSystem = &fs::recogniseDisk(gImage, recognised);
         fileSystem->readCatalogue(gImage, catalogue);
@@ -709,11 +729,19 @@ int listImage(const char* shownPath, const ListOptions& options) {
     if (settings.patternCount > kMaxPatterns) settings.patternCount = kMaxPatterns;
 
     const int32_t count = gImage.diskCount();
-    if (gImage.scanError() != 0) {
+    // A pipe whose read failed was said already; the scan meets the same
+    // failure again at the next disk header.
+    const bool sameFailure = inputErrorAt >= 0 && gImage.scanErrorOffset() >= inputErrorAt;
+    if (gImage.scanError() != 0 && !sameFailure) {
         report("imgpry: cannot read %s at byte %lld: %s\n", shownPath, static_cast<long long>(gImage.scanErrorOffset()),
                reasonOf(gImage.scanError()));
     }
-    if (count == 0) report("imgpry: no disk found in %s\n", shownPath);
+    if (count == 0 && imageBytes >= 0 && imageBytes < imgpry::DiskImage::kDiskHeaderSize) {
+        report("imgpry: no disk found: %s holds %lld bytes, less than a %d-byte disk header\n", shownPath,
+               static_cast<long long>(imageBytes), static_cast<int>(imgpry::DiskImage::kDiskHeaderSize));
+    } else if (count == 0) {
+        report("imgpry: no disk found in %s\n", shownPath);
+    }
     if (gImage.hasMoreDisks()) {
         const int limit = imgpry::DiskImage::kMaxDisks;
         report("imgpry: more than %d disks in %s; only the first %d are read\n", limit, shownPath, limit);
@@ -722,6 +750,10 @@ int listImage(const char* shownPath, const ListOptions& options) {
     const Folder& target = options.target != nullptr ? *options.target : workingFolder;
     topParent = &target;
     for (int32_t i = 0; i < count; ++i) listDiskIn(i, options.perDisk ? nullptr : &target);
+    if (gImage.diskBeyondOffsetBound() >= 0) {
+        report("imgpry: disk %d: starts beyond byte 2147483647; it and the disks after it are not read\n",
+               static_cast<int>(gImage.diskBeyondOffsetBound() + 1));
+    }
     for (int32_t k = 0; k < settings.patternCount; ++k) {
         if (patternMatched[k]) continue;
         char shown[4 * 4096];
@@ -729,8 +761,11 @@ int listImage(const char* shownPath, const ListOptions& options) {
         statusTwo = true;
     }
     flushListing();
-    if (listingErrno != 0) (void)std::fprintf(stderr, "imgpry: cannot write the listing: %s\n", reasonOf(listingErrno));
-    return statusTwo ? 2 : 0;
+    if (listingErrno != 0) {
+        (void)std::fprintf(stderr, "imgpry: cannot write the listing: %s\n", reasonOf(listingErrno));
+        saidAnything = true;
+    }
+    return statusTwo || saidAnything ? 2 : 0;
 }
 
 int listImage(const char* shownPath) { return listImage(shownPath, ListOptions{}); }

@@ -248,7 +248,7 @@ State fileState(const fs::CatalogueEntry& e, bool unsafe, bool read, bool replac
         } else if (run.shortCount > 0) {
             s.words += shortText(run.shorts[0]);
             if (run.shortCount > 1) {
-                (void)std::snprintf(buf, sizeof buf, " (short sectors: %d)", static_cast<int>(run.shortCount));
+                (void)std::snprintf(buf, sizeof buf, " (%d sectors short in all)", static_cast<int>(run.shortCount));
                 s.words += buf;
             }
         }
