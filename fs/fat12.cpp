@@ -230,23 +230,28 @@ public:
         uint32_t cluster = e.start;
         int32_t done = 0;
         SectorId last{};
+        // Nothing is read of a file whose first sector falls short; a
+        // visitor still sees the rest of its chain.
+        static RunReport rest;  // takes the reads no one counts
+        RunReport* into = &report;
         while (done < e.size) {
             if (!isDataCluster(cluster) || chain_.testAndSet(cluster)) break;
             const int32_t first = clusterSector(cluster);
             for (int32_t s = 0; s < spc_ && done < e.size; ++s) {
                 const SectorId id = sectorId(first + s);
                 const int32_t want = e.size - done < bps_ ? e.size - done : bps_;
-                const int32_t held = readChunk(image, id, out + done, want, report, visitor);
+                const int32_t held = readChunk(image, id, out + done, want, *into, visitor);
                 if (done == 0 && held < want) {
                     report.got = 0;
-                    return false;
+                    if (visitor == nullptr) return false;
+                    into = &rest;
                 }
                 done += want;
                 last = id;
             }
             cluster = fatEntry(cluster);
         }
-        if (done == 0) return false;  // the first cluster is none of the disk's
+        if (done == 0 || into != &report) return false;  // the first cluster is none of the disk's, or short
         if (done < e.size) {
             // The chain ends (free, reserved, bad, out of range, already
             // passed, or its end mark) before the size is reached.

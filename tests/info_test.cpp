@@ -384,6 +384,24 @@ assert y == cells[0]["trk=03 sec=05"][3] and x > cells[0]["trk=03 sec=05"][2]
 )py",
                        r.out))
         << r.out;
+
+    // A file whose first sector is missing is not read at all, yet every
+    // one of its sectors is drawn in its colour.
+    FileSystemDisk lost(12, "LOST");
+    lost.addFile("GONE", "", 5, 1, pattern(3 * 1024, 1));
+    lost.disk().tracks.at(5).erase(lost.disk().tracks.at(5).begin());
+    r = info({"--map", save(lost.build())});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(python(std::string(kMapChecks) + R"py(
+gone = legendColour(panels[0], "1 GONE")
+c = cells[0]
+assert c["trk=05 sec=01"][0] == "trk=05 sec=01: GONE, missing", c["trk=05 sec=01"]
+for sector in ("trk=05 sec=01", "trk=05 sec=02", "trk=05 sec=03"):
+    assert c[sector][1] == gone, (sector, c[sector])
+assert c["trk=05 sec=04"][0] == "trk=05 sec=04: used by no file, whole"
+)py",
+                       r.out))
+        << r.out;
 }
 
 // A FAT12 disk written by mtools (PC-98 2HD: 77 cylinders, 2 heads, eight
