@@ -266,6 +266,9 @@ public:
     void visitAreas(DiskImage& image, AreaVisitor& visitor) override {
         for (int32_t l = 0; l < reserved_; ++l) visitor.area(AreaKind::kBoot, sectorId(l));
         for (int32_t l = reserved_; l < rootStart_; ++l) visitor.area(AreaKind::kFat, sectorId(l));
+        // The root directory's whole area, read or not; the walk adds the
+        // subdirectories' sectors.
+        for (int32_t l = rootStart_; l < dataStart_; ++l) visitor.area(AreaKind::kDirectory, sectorId(l));
         if (!fatLoaded_) loadFat(image, nullptr);
         walk(image, nullptr, &visitor);
     }
@@ -422,7 +425,7 @@ private:
 
     // Walks the directory tree depth first, a folder's entry followed by
     // everything it holds: into catalogue when there is one, showing every
-    // directory sector to visitor when there is one.
+    // subdirectory sector to visitor when there is one.
     void walk(DiskImage& image, Catalogue* catalogue, AreaVisitor* visitor) {
         dirClusters_.clear();
         longCount_ = 0;
@@ -541,7 +544,7 @@ private:
             l = clusterSector(f.cluster) + f.sector;
         }
         const SectorId id = sectorId(l);
-        if (visitor != nullptr) visitor->area(AreaKind::kDirectory, id);
+        if (visitor != nullptr && !f.root) visitor->area(AreaKind::kDirectory, id);
         startReport(scratch_, bps_);
         const int32_t held = readChunk(image, id, f.data, bps_, scratch_, nullptr);
         Problem& a = f.area;
