@@ -325,6 +325,7 @@ void gatherFiles(Facts& f, DiskImage& image, fs::FileSystem& system, DiskFacts& 
         file.pathTextAt = keepText(f, text);
         file.nameAt = keepText(f, catalogue.name(i));
         file.nameTextAt = keepText(f, nameAsText(catalogue.name(i), e.encoding, name, sizeof name));
+        file.encoding = e.encoding;
         file.size = e.size;
         file.firstTrack = e.firstTrack;
         file.firstSector = e.firstSector;

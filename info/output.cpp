@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "names.h"
+#include "text.h"
 
 namespace imgpry::info {
 
@@ -50,6 +51,20 @@ void putShown(FILE* out, const char* bytes, size_t width) {
     size_t n = 0;
     for (; bytes[n] != '\0'; ++n) (void)std::fputc(fs::shownOnTerminal(bytes[n]), out);
     for (; n < width; ++n) (void)std::fputc(' ', out);
+}
+
+void putName(FILE* out, const char* bytes, fs::NameEncoding encoding, bool utf8, size_t width) {
+    if (!utf8) {
+        putShown(out, bytes, width);
+        return;
+    }
+    // Three UTF-8 bytes at most for each Shift_JIS byte of the longest path.
+    static char decoded[3 * 4 * 4096 + 1];
+    const char* text = bytes;
+    if (encoding == fs::NameEncoding::kShiftJis && fs::shiftJisToUtf8Whole(bytes, decoded, sizeof decoded))
+        text = decoded;
+    putShown(out, text);
+    for (auto n = static_cast<size_t>(fs::displayColumns(text)); n < width; ++n) (void)std::fputc(' ', out);
 }
 
 void xmlText(FILE* out, const char* utf8) {

@@ -198,6 +198,35 @@ TEST_F(Info, TheReportTellsEachFilesState) {
     EXPECT_EQ(out.find("track 10 "), std::string::npos);
 }
 
+// Names from the disk in the text report: exact bytes in the C locale,
+// decoded from Shift_JIS in a UTF-8 one and padded by display columns
+// (half-width katakana one column, full-width two); a name that is not
+// Shift_JIS as a whole keeps its bytes.
+TEST_F(Info, TheReportShowsNamesAsTheLocaleReadsThem) {
+    if (testutil::kWindows) GTEST_SKIP() << "Windows names files in UTF-16";
+    FileSystemDisk d(12, "\x83\x41");                         // katakana A
+    d.addFile("\xb1\x83\x43", "BIN", 2, 1, pattern(1024, 1))  // half-width katakana A, full-width I
+        .addFile("\x83", "", 3, 1, pattern(1024, 2));         // a lead byte alone
+    const std::string path = save(d.build());
+    const struct {
+        const char* locale;
+        std::string disk, kana, broken;
+    } cases[] = {
+        {"C", "\"\x83\x41\"", "  \xb1\x83\x43.BIN" + std::string(10, ' ') + "1024  trk=02 sec=01",
+         "  \x83" + std::string(16, ' ') + "1024  trk=03"},
+        {"C.UTF-8", "\"\xe3\x82\xa2\"", "  \xef\xbd\xb1\xe3\x82\xa4.BIN" + std::string(10, ' ') + "1024  trk=02 sec=01",
+         "  \x83" + std::string(16, ' ') + "1024  trk=03"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun r =
+            testutil::runCommandIn(work.path(), std::string("LC_ALL=") + c.locale + " " + infoCommand({path}));
+        EXPECT_EQ(r.status, 0) << c.locale;
+        for (const std::string& want : {"disk 1 at offset 0: " + c.disk, c.kana, c.broken}) {
+            EXPECT_NE(r.out.find(want), std::string::npos) << c.locale << ": " << want << "\nin:\n" << r.out;
+        }
+    }
+}
+
 TEST_F(Info, TheJsonIsValidAndAgreesWithImgpry) {
     if (!havePython()) GTEST_SKIP() << "needs python3";
     const std::string path = save(damagedImage());
