@@ -1,5 +1,6 @@
 #include "facts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -430,7 +431,7 @@ uint32_t foldedHash(const char* s) {
 void settleReplacements(Facts& f) {
     constexpr uint32_t kSlots = 2U * kMaxFiles;
     static int32_t slots[kSlots];
-    for (int32_t& s : slots) s = -1;
+    std::fill(slots, slots + kSlots, -1);
     for (int32_t k = f.fileCount - 1; k >= 0; --k) {
         FileFacts& file = f.files[k];
         if (!file.writes) continue;

@@ -8,14 +8,15 @@
 
 namespace imgpry::info {
 
-void put(FILE* out, const char* format, ...) {
+// printf-style on purpose: the format is checked by the compiler.
+void put(FILE* out, const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
     va_list args;
     va_start(args, format);
     (void)std::vfprintf(out, format, args);
     va_end(args);
 }
 
-void append(Line& line, const char* format, ...) {
+void append(Line& line, const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
     if (line.size == 0 || line.used + 1 >= line.size) return;
     va_list args;
     va_start(args, format);

@@ -48,7 +48,6 @@ void tracks(FILE* out, const Facts& f, const DiskFacts& d) {
 
 void file(FILE* out, const Facts& f, const FileFacts& file, bool utf8Names) {
     char state[256];
-    char where[160];
     char name[32];
     put(out, "  ");
     putName(out, f.at(file.pathAt), file.encoding, utf8Names, 12);
@@ -56,6 +55,7 @@ void file(FILE* out, const Facts& f, const FileFacts& file, bool utf8Names) {
         fs::sectorName(file.firstTrack, file.firstSector, name, sizeof name), fileState(f, file, state, sizeof state));
     if (file.got > 0 && file.got < file.size && file.shorts.count > 0) {
         put(out, "; short:");
+        char where[160];
         for (int32_t i = 0; i < file.shorts.count; ++i) {
             put(out, "%s %s", i == 0 ? "" : ",", fs::describeShort(f.shorts[file.shorts.at + i], where, sizeof where));
         }
