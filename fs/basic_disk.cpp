@@ -87,16 +87,27 @@ bool readChain(DiskImage& image, const uint8_t* fat, const ChainRules& rules, ui
     int32_t lastSector = 0;
     int32_t cluster = 0;
     int32_t sectors = 0;
+    // Nothing is read of a file whose first sector holds nothing; a visitor
+    // still sees the rest of its chain.
+    static RunReport rest;  // takes the reads no one counts
+    RunReport* into = &report;
     while (sum < size && walk.next(cluster, sectors)) {
         for (int32_t k = 0; k < sectors && sum < size; ++k) {
             const SectorId id = rules.sector(cluster, k);
             const int32_t want = size - sum < kChainSectorBytes ? size - sum : kChainSectorBytes;
-            const int32_t held = readChunk(image, id, out + sum, want, report, visitor);
-            if (sum == 0 && held == 0) return false;
+            const int32_t held = readChunk(image, id, out + sum, want, *into, visitor);
+            if (sum == 0 && held == 0) {
+                if (visitor == nullptr) return false;
+                into = &rest;
+            }
             sum += want;
             lastTrack = id.track;
             lastSector = id.r;
         }
+    }
+    if (into != &report) {
+        report.got = 0;
+        return false;
     }
     if (sum >= size) return true;
     // The chain ended or broke before the size: nothing past its last

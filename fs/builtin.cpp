@@ -131,21 +131,25 @@ public:
         if (e.size <= 0 || e.size > capacity) return false;
         image.setSectorRange(kFirstSector, kLastSector);
         // Every sector on its own, stepping as the file's run steps; nothing
-        // is read of a file whose first sector falls short.
+        // is read of a file whose first sector falls short, though a visitor
+        // still sees the rest of its sectors.
+        static RunReport rest;  // takes the reads no one counts
+        RunReport* into = &report;
         int32_t t = e.firstTrack;
         int32_t c = t >> 1;
         int32_t h = t & 1;
         int32_t r = e.firstSector;
         for (int32_t sum = 0; sum < e.size; sum += kSectorBytes) {
             const int32_t want = e.size - sum < kSectorBytes ? e.size - sum : kSectorBytes;
-            const int32_t held = readChunk(image, SectorId{t, c, h, r, kSizeCode}, out + sum, want, report, visitor);
+            const int32_t held = readChunk(image, SectorId{t, c, h, r, kSizeCode}, out + sum, want, *into, visitor);
             if (sum == 0 && held < want) {
                 report.got = 0;
-                return false;
+                if (visitor == nullptr) return false;
+                into = &rest;
             }
             image.stepSector(t, c, h, r);
         }
-        return true;
+        return into == &report;
     }
 
     void visitAreas(DiskImage& /*image*/, AreaVisitor& visitor) override {

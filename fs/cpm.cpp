@@ -176,9 +176,14 @@ public:
         const int32_t perEntry = pointersPerEntry(f) * f.blockBytes;
         int32_t lastTrack = 0;
         int32_t lastSector = 0;
+        // Nothing is read of a file whose first sector falls short; a
+        // visitor still sees the rest of its blocks.
+        static RunReport rest;  // takes the reads no one counts
+        RunReport* into = &report;
         // One step per block the size spans: at most the data area's blocks.
         for (int32_t at = 0; at < size; at += f.blockBytes) {
             const int32_t block = blockOf(file, at / perEntry, (at % perEntry) / f.blockBytes);
+            if (block == 0 && into != &report) return false;
             if (block == 0) {
                 // A piece of the file is missing: nothing further belongs to it.
                 std::memset(out + at, 0, static_cast<size_t>(size - at));
@@ -191,16 +196,17 @@ public:
                 const int32_t pos = at + s * bytes;
                 const int32_t want = size - pos < bytes ? size - pos : bytes;
                 const SectorId id = sectorAt(f, blockSector(f, block, s));
-                const int32_t held = readChunk(image, id, out + pos, want, report, visitor);
+                const int32_t held = readChunk(image, id, out + pos, want, *into, visitor);
                 if (pos == 0 && held < want) {
                     report.got = 0;
-                    return false;
+                    if (visitor == nullptr) return false;
+                    into = &rest;
                 }
                 lastTrack = id.track;
                 lastSector = id.r;
             }
         }
-        return true;
+        return into == &report;
     }
 
     void visitAreas(DiskImage& /*image*/, AreaVisitor& visitor) override {

@@ -230,23 +230,28 @@ public:
         uint32_t cluster = e.start;
         int32_t done = 0;
         SectorId last{};
+        // Nothing is read of a file whose first sector falls short; a
+        // visitor still sees the rest of its chain.
+        static RunReport rest;  // takes the reads no one counts
+        RunReport* into = &report;
         while (done < e.size) {
             if (!isDataCluster(cluster) || chain_.testAndSet(cluster)) break;
             const int32_t first = clusterSector(cluster);
             for (int32_t s = 0; s < spc_ && done < e.size; ++s) {
                 const SectorId id = sectorId(first + s);
                 const int32_t want = e.size - done < bps_ ? e.size - done : bps_;
-                const int32_t held = readChunk(image, id, out + done, want, report, visitor);
+                const int32_t held = readChunk(image, id, out + done, want, *into, visitor);
                 if (done == 0 && held < want) {
                     report.got = 0;
-                    return false;
+                    if (visitor == nullptr) return false;
+                    into = &rest;
                 }
                 done += want;
                 last = id;
             }
             cluster = fatEntry(cluster);
         }
-        if (done == 0) return false;  // the first cluster is none of the disk's
+        if (done == 0 || into != &report) return false;  // the first cluster is none of the disk's, or short
         if (done < e.size) {
             // The chain ends (free, reserved, bad, out of range, already
             // passed, or its end mark) before the size is reached.
@@ -261,6 +266,9 @@ public:
     void visitAreas(DiskImage& image, AreaVisitor& visitor) override {
         for (int32_t l = 0; l < reserved_; ++l) visitor.area(AreaKind::kBoot, sectorId(l));
         for (int32_t l = reserved_; l < rootStart_; ++l) visitor.area(AreaKind::kFat, sectorId(l));
+        // The root directory's whole area, read or not; the walk adds the
+        // subdirectories' sectors.
+        for (int32_t l = rootStart_; l < dataStart_; ++l) visitor.area(AreaKind::kDirectory, sectorId(l));
         if (!fatLoaded_) loadFat(image, nullptr);
         walk(image, nullptr, &visitor);
     }
@@ -417,7 +425,7 @@ private:
 
     // Walks the directory tree depth first, a folder's entry followed by
     // everything it holds: into catalogue when there is one, showing every
-    // directory sector to visitor when there is one.
+    // subdirectory sector to visitor when there is one.
     void walk(DiskImage& image, Catalogue* catalogue, AreaVisitor* visitor) {
         dirClusters_.clear();
         longCount_ = 0;
@@ -536,7 +544,7 @@ private:
             l = clusterSector(f.cluster) + f.sector;
         }
         const SectorId id = sectorId(l);
-        if (visitor != nullptr) visitor->area(AreaKind::kDirectory, id);
+        if (visitor != nullptr && !f.root) visitor->area(AreaKind::kDirectory, id);
         startReport(scratch_, bps_);
         const int32_t held = readChunk(image, id, f.data, bps_, scratch_, nullptr);
         Problem& a = f.area;

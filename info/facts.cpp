@@ -1,5 +1,6 @@
 #include "facts.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -325,6 +326,7 @@ void gatherFiles(Facts& f, DiskImage& image, fs::FileSystem& system, DiskFacts& 
         file.pathTextAt = keepText(f, text);
         file.nameAt = keepText(f, catalogue.name(i));
         file.nameTextAt = keepText(f, nameAsText(catalogue.name(i), e.encoding, name, sizeof name));
+        file.encoding = e.encoding;
         file.size = e.size;
         file.firstTrack = e.firstTrack;
         file.firstSector = e.firstSector;
@@ -426,7 +428,7 @@ uint32_t foldedHash(const char* s) {
 void settleReplacements(Facts& f) {
     constexpr uint32_t kSlots = 2U * kMaxFiles;
     static int32_t slots[kSlots];
-    for (int32_t& s : slots) s = -1;
+    std::fill(slots, slots + kSlots, -1);
     for (int32_t k = f.fileCount - 1; k >= 0; --k) {
         FileFacts& file = f.files[k];
         if (!file.writes) continue;

@@ -133,6 +133,7 @@ struct FileFacts {
     int32_t pathTextAt = 0;
     int32_t nameAt = 0;  // the entry's own name
     int32_t nameTextAt = 0;
+    fs::NameEncoding encoding = fs::NameEncoding::kShiftJis;  // of its name's bytes
     int32_t size = 0;
     int32_t firstTrack = 0;
     int32_t firstSector = 0;

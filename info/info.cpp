@@ -120,7 +120,8 @@ int report(FILE* out, Run& run, const Options& o, const fs::ImageInput* input, i
     info::gatherFacts(run.facts, run.image, input, size, o.writer->map);
     sayReadFailures(run.facts, shownPath);
     static char pathText[3 * 4 * 4096 + 1];
-    const info::Request request{fs::utf8OrReplacement(o.path, pathText, sizeof pathText), shownPath, o.tracks};
+    const info::Request request{fs::utf8OrReplacement(o.path, pathText, sizeof pathText), shownPath, o.tracks,
+                                fs::localeIsUtf8()};
     errno = 0;
     o.writer->write(out, run.facts, request);
     const bool flushed = std::fflush(out) == 0;

@@ -372,9 +372,10 @@ void drawCell(FILE* out, const Facts& f, const DiskFacts& d, int32_t t, int32_t 
             append(line, ", holds only %d of %d bytes", static_cast<int>(rec->dataSize), static_cast<int>(full));
         }
     }
-    char meaning[32];
-    if (look.marked || look.deleted)
+    if (look.marked || look.deleted) {
+        char meaning[32];
         append(line, ", marked: %s", fs::markMeaning(rec->status, rec->deleted, meaning, sizeof meaning));
+    }
     if (!look.error && !look.missing && !look.isShort && !look.marked && !look.deleted && rec != nullptr)
         append(line, ", whole");
 

@@ -4,17 +4,19 @@
 #include <cstring>
 
 #include "names.h"
+#include "text.h"
 
 namespace imgpry::info {
 
-void put(FILE* out, const char* format, ...) {
+// printf-style on purpose: the format is checked by the compiler.
+void put(FILE* out, const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
     va_list args;
     va_start(args, format);
     (void)std::vfprintf(out, format, args);
     va_end(args);
 }
 
-void append(Line& line, const char* format, ...) {
+void append(Line& line, const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
     if (line.size == 0 || line.used + 1 >= line.size) return;
     va_list args;
     va_start(args, format);
@@ -50,6 +52,20 @@ void putShown(FILE* out, const char* bytes, size_t width) {
     size_t n = 0;
     for (; bytes[n] != '\0'; ++n) (void)std::fputc(fs::shownOnTerminal(bytes[n]), out);
     for (; n < width; ++n) (void)std::fputc(' ', out);
+}
+
+void putName(FILE* out, const char* bytes, fs::NameEncoding encoding, bool utf8, size_t width) {
+    if (!utf8) {
+        putShown(out, bytes, width);
+        return;
+    }
+    // Three UTF-8 bytes at most for each Shift_JIS byte of the longest path.
+    static char decoded[3 * 4 * 4096 + 1];
+    const char* text = bytes;
+    if (encoding == fs::NameEncoding::kShiftJis && fs::shiftJisToUtf8Whole(bytes, decoded, sizeof decoded))
+        text = decoded;
+    putShown(out, text);
+    for (auto n = static_cast<size_t>(fs::displayColumns(text)); n < width; ++n) (void)std::fputc(' ', out);
 }
 
 void xmlText(FILE* out, const char* utf8) {

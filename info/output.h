@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "file_system.h"
+
 namespace imgpry::info {
 
 [[gnu::format(printf, 2, 3)]] void put(FILE* out, const char* format, ...);
@@ -24,6 +26,10 @@ void jsonHex(FILE* out, const char* bytes);
 // Bytes from an image as a terminal may show them (fs::shownOnTerminal),
 // padded with spaces to width bytes.
 void putShown(FILE* out, const char* bytes, size_t width = 0);
+// A name from a disk as putShown writes it, padded to width display
+// columns: in a UTF-8 locale (utf8) a Shift_JIS name that decodes whole is
+// written decoded, a UTF-8 one as it is; otherwise its exact bytes.
+void putName(FILE* out, const char* bytes, fs::NameEncoding encoding, bool utf8, size_t width = 0);
 // XML character data or attribute text: escaped, control bytes as '?'.
 void xmlText(FILE* out, const char* utf8);
 

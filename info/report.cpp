@@ -46,16 +46,16 @@ void tracks(FILE* out, const Facts& f, const DiskFacts& d) {
     }
 }
 
-void file(FILE* out, const Facts& f, const FileFacts& file) {
+void file(FILE* out, const Facts& f, const FileFacts& file, bool utf8Names) {
     char state[256];
-    char where[160];
     char name[32];
     put(out, "  ");
-    putShown(out, f.at(file.pathAt), 12);
+    putName(out, f.at(file.pathAt), file.encoding, utf8Names, 12);
     put(out, " %8d  %s  %s", static_cast<int>(file.size),
         fs::sectorName(file.firstTrack, file.firstSector, name, sizeof name), fileState(f, file, state, sizeof state));
     if (file.got > 0 && file.got < file.size && file.shorts.count > 0) {
         put(out, "; short:");
+        char where[160];
         for (int32_t i = 0; i < file.shorts.count; ++i) {
             put(out, "%s %s", i == 0 ? "" : ",", fs::describeShort(f.shorts[file.shorts.at + i], where, sizeof where));
         }
@@ -77,7 +77,7 @@ void file(FILE* out, const Facts& f, const FileFacts& file) {
     if (file.replacedBy >= 0) {
         const FileFacts& later = f.files[file.replacedBy];
         put(out, "; replaced by disk %d ", static_cast<int>(later.disk + 1));
-        putShown(out, f.at(later.pathAt));
+        putName(out, f.at(later.pathAt), later.encoding, utf8Names);
     }
     put(out, "\n");
 }
@@ -137,7 +137,7 @@ void areas(FILE* out, const Facts& f, const DiskFacts& d) {
     }
 }
 
-void disk(FILE* out, const Facts& f, const DiskFacts& d, bool withTracks) {
+void disk(FILE* out, const Facts& f, const DiskFacts& d, bool withTracks, bool utf8Names) {
     const int n = static_cast<int>(d.number);
     put(out, "disk %d at offset %lld: ", n, static_cast<long long>(d.offset));
     if (!d.selected) {
@@ -148,7 +148,7 @@ void disk(FILE* out, const Facts& f, const DiskFacts& d, bool withTracks) {
     }
     const char* media = mediaName(d.mediaType);
     put(out, "\"");
-    putShown(out, d.name);
+    putName(out, d.name, fs::NameEncoding::kShiftJis, utf8Names);
     put(out, "\", ");
     if (media != nullptr) {
         put(out, "%s", media);
@@ -176,7 +176,7 @@ void disk(FILE* out, const Facts& f, const DiskFacts& d, bool withTracks) {
     }
     areas(out, f, d);
     if (withTracks) tracks(out, f, d);
-    for (int32_t k = 0; k < d.files.count; ++k) file(out, f, f.files[d.files.at + k]);
+    for (int32_t k = 0; k < d.files.count; ++k) file(out, f, f.files[d.files.at + k], utf8Names);
     put(out, "  status: %s\n", d.status);
 }
 
@@ -212,7 +212,7 @@ void writeReport(FILE* out, const Facts& f, const Request& request) {
         put(out, "  disk %d: starts beyond byte %d; it and the disks after it are not read\n", disks + 1, INT32_MAX);
     }
     if (f.filesFull) put(out, "  more files than imgpry-info keeps (%d); the rest are not listed\n", kMaxFiles);
-    for (int32_t d = 0; d < f.diskCount; ++d) disk(out, f, f.disks[d], request.tracks);
+    for (int32_t d = 0; d < f.diskCount; ++d) disk(out, f, f.disks[d], request.tracks, request.utf8Names);
     put(out, "status: %s\n", f.status == 0 ? "every file whole" : "damage or loss (exit status 2)");
 }
 

@@ -12,6 +12,7 @@ struct Request {
     const char* pathText;   // the image's path as given, as UTF-8
     const char* shownPath;  // as a terminal may show it
     bool tracks;            // the text report lists every track's records
+    bool utf8Names;         // the text report shows Shift_JIS names decoded to UTF-8
 };
 
 // The text report, with every track's records when request.tracks.

@@ -198,6 +198,35 @@ TEST_F(Info, TheReportTellsEachFilesState) {
     EXPECT_EQ(out.find("track 10 "), std::string::npos);
 }
 
+// Names from the disk in the text report: exact bytes in the C locale,
+// decoded from Shift_JIS in a UTF-8 one and padded by display columns
+// (half-width katakana one column, full-width two); a name that is not
+// Shift_JIS as a whole keeps its bytes.
+TEST_F(Info, TheReportShowsNamesAsTheLocaleReadsThem) {
+    if (testutil::kWindows) GTEST_SKIP() << "Windows names files in UTF-16";
+    FileSystemDisk d(12, "\x83\x41");                         // katakana A
+    d.addFile("\xb1\x83\x43", "BIN", 2, 1, pattern(1024, 1))  // half-width katakana A, full-width I
+        .addFile("\x83", "", 3, 1, pattern(1024, 2));         // a lead byte alone
+    const std::string path = save(d.build());
+    const struct {
+        const char* locale;
+        std::string disk, kana, broken;
+    } cases[] = {
+        {"C", "\"\x83\x41\"", "  \xb1\x83\x43.BIN" + std::string(10, ' ') + "1024  trk=02 sec=01",
+         "  \x83" + std::string(16, ' ') + "1024  trk=03"},
+        {"C.UTF-8", "\"\xe3\x82\xa2\"", "  \xef\xbd\xb1\xe3\x82\xa4.BIN" + std::string(10, ' ') + "1024  trk=02 sec=01",
+         "  \x83" + std::string(16, ' ') + "1024  trk=03"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun r =
+            testutil::runCommandIn(work.path(), std::string("LC_ALL=") + c.locale + " " + infoCommand({path}));
+        EXPECT_EQ(r.status, 0) << c.locale;
+        for (const std::string& want : {"disk 1 at offset 0: " + c.disk, c.kana, c.broken}) {
+            EXPECT_NE(r.out.find(want), std::string::npos) << c.locale << ": " << want << "\nin:\n" << r.out;
+        }
+    }
+}
+
 TEST_F(Info, TheJsonIsValidAndAgreesWithImgpry) {
     if (!havePython()) GTEST_SKIP() << "needs python3";
     const std::string path = save(damagedImage());
@@ -384,6 +413,24 @@ assert y == cells[0]["trk=03 sec=05"][3] and x > cells[0]["trk=03 sec=05"][2]
 )py",
                        r.out))
         << r.out;
+
+    // A file whose first sector is missing is not read at all, yet every
+    // one of its sectors is drawn in its colour.
+    FileSystemDisk lost(12, "LOST");
+    lost.addFile("GONE", "", 5, 1, pattern(3 * 1024, 1));
+    lost.disk().tracks.at(5).erase(lost.disk().tracks.at(5).begin());
+    r = info({"--map", save(lost.build())});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(python(std::string(kMapChecks) + R"py(
+gone = legendColour(panels[0], "1 GONE")
+c = cells[0]
+assert c["trk=05 sec=01"][0] == "trk=05 sec=01: GONE, missing", c["trk=05 sec=01"]
+for sector in ("trk=05 sec=01", "trk=05 sec=02", "trk=05 sec=03"):
+    assert c[sector][1] == gone, (sector, c[sector])
+assert c["trk=05 sec=04"][0] == "trk=05 sec=04: used by no file, whole"
+)py",
+                       r.out))
+        << r.out;
 }
 
 // A FAT12 disk written by mtools (PC-98 2HD: 77 cylinders, 2 heads, eight
@@ -420,7 +467,9 @@ assert "file system: FAT12, 1024-byte sectors, 8 per track, 2 heads, media 0xFE"
 assert "status: 1 file partly read, 1 file marked" in texts[0]
 assert c["trk=00 sec=01"][0] == "trk=00 sec=01: boot, whole"
 assert c["trk=00 sec=02"][0] == "trk=00 sec=02: FAT, whole" and c["trk=00 sec=05"][0] == "trk=00 sec=05: FAT, whole"
-assert c["trk=00 sec=06"][0] == "trk=00 sec=06: directory, whole"
+# The whole root directory, past the end mark its walk stops at.
+for sector in ("trk=00 sec=06", "trk=00 sec=08", "trk=01 sec=03"):
+    assert c[sector][0] == sector + ": directory, whole", c[sector]
 fills = {c[k][1] for k in ("trk=00 sec=01", "trk=00 sec=02", "trk=00 sec=06")}
 assert len(fills) == 3
 game = legendColour(panels[0], "1 GAME.BIN, partly read: 18252 of 20000 bytes, 1 sector marked")

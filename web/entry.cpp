@@ -353,8 +353,8 @@ EMSCRIPTEN_KEEPALIVE int32_t imgpry_manifest() {
         (void)std::snprintf(other, sizeof other, "media type 0x%02x", static_cast<unsigned>(image.mediaType() & 0xFF));
         jsonString(out, media != nullptr ? media : other);
         out += ",\"fileSystem\":";
-        char described[160];
         if (fileSystem != nullptr && recognised) {
+            char described[160];
             jsonString(out, fileSystem->describe(described, sizeof described));
         } else {
             out += "null";

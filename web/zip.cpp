@@ -6,10 +6,10 @@ namespace {
 
 constexpr uint16_t kVersion = 20;  // 2.0: stored entries with folders
 constexpr uint16_t kMadeByUnix = 3 << 8;
-constexpr uint32_t kRegularFile = 0100644;              // a regular file, rw-r--r--
-constexpr uint16_t kUtf8Names = 0x0800;                 // general purpose flag bit 11
-constexpr uint16_t kDosTime = 0;                        // 00:00:00
-constexpr uint16_t kDosDate = (0 << 9) | (1 << 5) | 1;  // 1980-01-01
+constexpr uint32_t kRegularFile = 0100644;   // a regular file, rw-r--r--
+constexpr uint16_t kUtf8Names = 0x0800;      // general purpose flag bit 11
+constexpr uint16_t kDosTime = 0;             // 00:00:00
+constexpr uint16_t kDosDate = (1 << 5) | 1;  // 1980-01-01: year 0 (bits 9-15), month 1, day 1
 constexpr size_t kLocalHeaderSize = 30;
 constexpr uint64_t kMaxOffset = 0xFFFFFFFFULL;
 constexpr size_t kMaxEntries = 0xFFFF;
@@ -90,13 +90,13 @@ std::vector<uint8_t> ZipWriter::finish() const {
         put32(out, e.offset);
         putName(out, e.name);
     }
-    const auto count = static_cast<uint32_t>(entries_.size());
+    const auto entryCount = static_cast<uint32_t>(entries_.size());
     const auto directoryBytes = static_cast<uint32_t>(out.size());
     put32(out, 0x06054B50U);
     put16(out, 0);  // this disk
     put16(out, 0);  // the disk the central directory starts on
-    put16(out, count);
-    put16(out, count);
+    put16(out, entryCount);
+    put16(out, entryCount);
     put32(out, directoryBytes);
     put32(out, static_cast<uint32_t>(offset_));
     put16(out, 0);  // no comment
