@@ -6,7 +6,7 @@
 //                         entry a kind byte ('d' or 'f'), the path's length
 //                         and the data's length (4 bytes each, little
 //                         endian), the relative path, the data;
-//   floor PACK            (timed) reads PACK into memory with one read, then
+//   floor PACK            (timed) reads PACK through a 1 MiB window and
 //                         creates the tree in the working directory: mkdir
 //                         per folder, and per file exactly one
 //                         open(O_CREAT|O_EXCL|O_WRONLY), one write and one
@@ -66,51 +66,61 @@ int pack(const char* dir, const char* packPath) {
     return o ? 0 : 1;
 }
 
+// Reads the pack through one reused window (grown only for an entry larger
+// than it), so that the floor pays for reading its input as an extractor
+// reading its image through a buffer does, and not for faulting in a copy of
+// the whole tree.
 int unpack(const char* packPath) {
     const int fd = open(packPath, O_RDONLY);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd < 0) {
         std::perror(packPath);
         return 1;
     }
-    const auto size = static_cast<std::size_t>(st.st_size);
-    auto* buf = static_cast<unsigned char*>(std::malloc(size + 1));
-    std::size_t got = 0;
-    while (buf != nullptr && got < size) {
-        const ssize_t n = read(fd, buf + got, size - got);
-        if (n <= 0) break;
-        got += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    if (buf == nullptr || got != size) {
-        std::fprintf(stderr, "floor: cannot read %s\n", packPath);
-        return 1;
-    }
+    std::vector<unsigned char> window(std::size_t{1} << 20);
+    std::size_t begin = 0;  // the window holds bytes [begin, end) of what is unread
+    std::size_t end = 0;
+    bool atEnd = false;
+    // Makes at least `need` bytes stand in the window from `begin`; false at
+    // the end of the pack.
+    auto fill = [&](std::size_t need) {
+        if (end - begin >= need) return true;
+        std::memmove(window.data(), window.data() + begin, end - begin);
+        end -= begin;
+        begin = 0;
+        if (need > window.size()) window.resize(need);
+        while (!atEnd && end < need) {
+            const ssize_t n = read(fd, window.data() + end, window.size() - end);
+            if (n <= 0) {
+                atEnd = true;
+                break;
+            }
+            end += static_cast<std::size_t>(n);
+        }
+        return end - begin >= need;
+    };
     char name[4096];
-    std::size_t at = 0;
     int status = 0;
-    while (at + 9 <= size) {
-        const char kind = static_cast<char>(buf[at]);
-        const std::size_t nameLen = getLength(buf + at + 1);
-        const std::size_t dataLen = getLength(buf + at + 5);
-        at += 9;
-        if (nameLen >= sizeof name || at + nameLen + dataLen > size) {
+    while (fill(9)) {
+        const char kind = static_cast<char>(window[begin]);
+        const std::size_t nameLen = getLength(window.data() + begin + 1);
+        const std::size_t dataLen = getLength(window.data() + begin + 5);
+        if (nameLen >= sizeof name || !fill(9 + nameLen + dataLen)) {
             std::fprintf(stderr, "floor: %s is not a pack\n", packPath);
             return 1;
         }
-        std::memcpy(name, buf + at, nameLen);
+        std::memcpy(name, window.data() + begin + 9, nameLen);
         name[nameLen] = '\0';
-        at += nameLen;
+        const unsigned char* data = window.data() + begin + 9 + nameLen;
+        begin += 9 + nameLen + dataLen;
         if (kind == 'd') {
             if (mkdir(name, 0777) != 0) status = 1;
             continue;
         }
         const int out = open(name, O_CREAT | O_EXCL | O_WRONLY, 0666);
-        if (out < 0 || write(out, buf + at, dataLen) != static_cast<ssize_t>(dataLen)) status = 1;
+        if (out < 0 || write(out, data, dataLen) != static_cast<ssize_t>(dataLen)) status = 1;
         if (out >= 0) close(out);
-        at += dataLen;
     }
-    std::free(buf);
+    close(fd);
     return status;
 }
 
