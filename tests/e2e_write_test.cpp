@@ -120,13 +120,43 @@ TEST_F(Placing, ReadOnlyFilesAndFilesOfAnotherOwnerAreReplacedByFreshOnes) {
     EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
 }
 
-TEST_F(Placing, TheImageItselfUnderAListedNameIsReadWhole) {
-    stdfs::copy_file(IMGPRY_SAMPLE, work / "README.TXT");
-    const ToolRun r = testutil::runImgpryIn(work, {"README.TXT"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, kSampleListing);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.files, sampleFiles());
+// The image standing under a listed name, as itself or as a hard link, is
+// read whole and never written over, with -k too; the other files are.
+TEST_F(Placing, TheImageIsNeverWrittenOver) {
+    const std::string line = "imgpry: disk 1: README.TXT is the image being read; not written\n";
+    std::string listing = kSampleListing;
+    listing.replace(listing.find(" ... cutted."), 12, "");  // README.TXT's
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "-k" : "plain");
+        for (const auto& e : stdfs::directory_iterator(work)) stdfs::remove(e.path());
+        stdfs::copy_file(IMGPRY_SAMPLE, work / "README.TXT");
+        const ToolRun r = testutil::runImgpryIn(
+            work, keep ? std::vector<std::string>{"-k", "README.TXT"} : std::vector<std::string>{"README.TXT"});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, listing);
+        EXPECT_EQ(r.err, text(line));
+        std::map<std::string, Bytes> want = sampleFiles();
+        want["README.TXT"] = fixture::readFile(IMGPRY_SAMPLE);
+        EXPECT_EQ(r.files, want);
+    }
+#if !defined(_WIN32)
+    // By its identity: a hard link to the image, the image named otherwise.
+    for (const auto& e : stdfs::directory_iterator(work)) stdfs::remove(e.path());
+    const std::string image = outside.file("image.d88");
+    stdfs::copy_file(IMGPRY_SAMPLE, image);
+    stdfs::create_hard_link(image, work / "README.TXT");
+    const ToolRun r = testutil::runImgpryIn(work, {image});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, line);
+    EXPECT_EQ(fixture::readFile(image), fixture::readFile(IMGPRY_SAMPLE));
+    EXPECT_EQ(stdfs::hard_link_count(image), 2U);
+    // Read from a pipe, the image has nothing to lose: a copy of it at a
+    // listed name is replaced.
+    const ToolRun piped = testutil::runCommandIn(work, "cat README.TXT | " + testutil::toolCommand({"/dev/stdin"}));
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err, "");
+    EXPECT_EQ(piped.files, sampleFiles());
+#endif
 }
 
 // ulimit -f makes the kernel stop a write past the limit with SIGXFSZ: the
@@ -153,8 +183,9 @@ TEST_F(Placing, AnInterruptedRunLeavesNoPartialFile) {
         if (replacing) put(work / "GAME.BIN", "old");
         // SIGINT arrives as GAME.BIN's data, the second file, is written.
         const ToolRun r = testutil::runCommandIn(
-            work, "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=write -e inject=write:signal=SIGINT:when=2 " +
-                      testutil::toolCommand({IMGPRY_SAMPLE}));
+            work,
+            "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=write -e inject=write:signal=SIGINT:when=2 " +
+                testutil::toolCommand({IMGPRY_SAMPLE}));
         EXPECT_EQ(r.status, 128 + SIGINT);
         EXPECT_EQ(r.files.count("README.TXT"), 1U);
         if (replacing) {
@@ -165,6 +196,106 @@ TEST_F(Placing, AnInterruptedRunLeavesNoPartialFile) {
         EXPECT_EQ(r.files.size(), replacing ? 2U : 1U);
         expectNoTemporary();
     }
+    // SIGINT as GAME.BIN is created: the file is removed once it is known,
+    // never left empty.
+    for (const auto& e : stdfs::directory_iterator(work)) stdfs::remove(e.path());
+    const ToolRun r =
+        testutil::runCommandIn(work,
+                               "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -P GAME.BIN -e trace=openat "
+                               "-e inject=openat:signal=SIGINT " +
+                                   testutil::toolCommand({IMGPRY_SAMPLE}));
+    EXPECT_EQ(r.status, 128 + SIGINT);
+    EXPECT_EQ(r.files.size(), 1U);  // README.TXT alone
+    EXPECT_FALSE(stdfs::exists(work / "GAME.BIN"));
+}
+
+bool haveStrace() { return testutil::nativePosix() && std::system("strace -V >/dev/null 2>&1") == 0; }
+
+// A new file costs its open, its writes and its close: no look at the name
+// before, no stat after (the identity of files written is fetched only
+// when a name is found occupied).
+TEST_F(Placing, ANewFileCostsItsOpenWritesAndCloseAlone) {
+    if (!haveStrace()) GTEST_SKIP() << "needs strace and the native tool";
+    const std::string trace = outside.file("trace");
+    const ToolRun r = testutil::runCommandIn(
+        work, "ASAN_OPTIONS=detect_leaks=0 strace -qq -o " + trace + " " + testutil::toolCommand({IMGPRY_SAMPLE}));
+    ASSERT_EQ(r.status, 0);
+    std::vector<std::string> calls;
+    {
+        std::ifstream f(trace);
+        for (std::string l; std::getline(f, l);) calls.push_back(l);
+    }
+    for (const char* name : {"README.TXT", "GAME.BIN", "LONGRUN.DAT", "NOTES.TXT", "PICTURE.PIC"}) {
+        SCOPED_TRACE(name);
+        const std::string quoted = std::string("\"") + name + "\"";
+        size_t open = calls.size();
+        int mentions = 0;
+        for (size_t i = 0; i < calls.size(); ++i) {
+            if (calls[i].find(quoted) == std::string::npos) continue;
+            ++mentions;
+            open = i;
+        }
+        EXPECT_EQ(mentions, 1);  // the create, and nothing else names it
+        ASSERT_LT(open, calls.size());
+        EXPECT_EQ(calls[open].rfind("openat(", 0), 0U) << calls[open];
+        const std::string fd = calls[open].substr(calls[open].rfind("= ") + 2);
+        size_t i = open + 1;
+        for (; i < calls.size() && calls[i].rfind("close(" + fd + ")", 0) != 0; ++i) {
+            EXPECT_EQ(calls[i].rfind("write(" + fd + ",", 0), 0U) << calls[i];
+        }
+        EXPECT_LT(i, calls.size());
+    }
+}
+
+// A run that fails or is interrupted removes the file it created only
+// while that file is still what stands at its name: a file another
+// process put there meanwhile stays.
+TEST_F(Placing, CleanupRemovesOnlyTheFileThisRunCreated) {
+    if (!haveStrace()) GTEST_SKIP() << "needs strace and the native tool";
+    struct Case {
+        const char* title;
+        std::string inject;  // delays GAME.BIN's write (the second), failing it or not
+        bool signal;         // SIGTERM while the write waits
+        int status;
+    };
+    const Case cases[] = {
+        {"a full disk", "-e inject=write:error=ENOSPC:delay_enter=1000000:when=3", false, 0},
+        {"SIGTERM", "-f -e inject=write:delay_enter=1000000:when=3", true, 128 + SIGTERM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        for (const auto& e : stdfs::directory_iterator(work)) stdfs::remove(e.path());
+        put(outside.path() / "planted", "another run's whole file");
+        const std::string pid = outside.file("pid");
+        // The tool is started through sh, which says its pid (the first
+        // write) and execs it, so that the signal reaches the tool itself.
+        const std::string tool = "sh -c 'echo $$ >" + pid + "; exec " + testutil::toolCommand({IMGPRY_SAMPLE}) + "'";
+        const std::string cmd = "(ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=write " + c.inject +
+                                " " + tool + " & while [ ! -e GAME.BIN ]; do sleep 0.01; done; mv " +
+                                outside.file("planted") + " GAME.BIN; " +
+                                (c.signal ? "kill -TERM $(cat " + pid + "); " : "") + "wait $!)";
+        const ToolRun r = testutil::runCommandIn(work, cmd);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(get(work / "GAME.BIN"), "another run's whole file");
+        if (!c.signal) {
+            EXPECT_EQ(r.err, "imgpry: disk 1: cannot write GAME.BIN: No space left on device\n");
+            EXPECT_EQ(r.files.size(), 5U);
+        }
+        expectNoTemporary();
+    }
+}
+
+// When every temporary name is taken, that is what is said.
+TEST_F(Placing, NoFreeTemporaryNameIsSaid) {
+    if (!testutil::nativePosix()) GTEST_SKIP() << "needs the native tool under a POSIX shell";
+    put(work / "GAME.BIN", "old");
+    // The shell's pid is the tool's once it execs: the first 100 names the
+    // tool would try.
+    const ToolRun r = testutil::runCommandIn(work, "sh -c 'for i in $(seq 0 99); do : >.imgpry-$$-$i.tmp; done; exec " +
+                                                       testutil::toolCommand({IMGPRY_SAMPLE}) + "'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "imgpry: disk 1: cannot write GAME.BIN: no free temporary name in .\n");
+    EXPECT_EQ(get(work / "GAME.BIN"), "old");
 }
 #endif
 
@@ -184,16 +315,26 @@ TEST_F(Placing, AFileReplacingOneThisRunWroteIsSaid) {
     two.addFile("ACROSS", "", 2, 1, pattern(1024, 5));
     const std::string path = outside.file("image.d88");
     ASSERT_TRUE(fixture::writeFile(path, fixture::container({one.build(), two.build()})));
-    put(work / "BEFORE", "there before");
-    const ToolRun r = testutil::runImgpryIn(work, {path});
-    EXPECT_EQ(r.status, 0);
-    const std::string folded = testutil::kWindows ? "imgpry: disk 1: CASE replaces the file written from disk 1\n" : "";
-    EXPECT_EQ(r.err, text("imgpry: disk 1: TWICE replaces the file written from disk 1\n" + folded +
-                          "imgpry: disk 2: ACROSS replaces the file written from disk 1\n"));
-    EXPECT_EQ(r.files.at("TWICE"), pattern(1024, 2));
-    EXPECT_EQ(r.files.at("ACROSS"), pattern(1024, 5));
-    EXPECT_EQ(r.files.at("BEFORE"), pattern(1024, 4));
-    EXPECT_EQ(r.files.size(), testutil::kWindows ? 4U : 5U);
+    // In the working directory, and in a directory given with -C.
+    const stdfs::path out = outside.path() / "out";
+    stdfs::create_directory(out);
+    for (const bool inOut : {false, true}) {
+        SCOPED_TRACE(inOut ? "-C out" : "the working directory");
+        const stdfs::path dir = inOut ? out : work;
+        put(dir / "BEFORE", "there before");
+        const ToolRun r =
+            inOut ? testutil::runImgpryIn(outside.path(), {"-C", "out", path}) : testutil::runImgpryIn(work, {path});
+        EXPECT_EQ(r.status, 0);
+        const std::string folded =
+            testutil::kWindows ? "imgpry: disk 1: CASE replaces the file written from disk 1\n" : "";
+        EXPECT_EQ(r.err, text("imgpry: disk 1: TWICE replaces the file written from disk 1\n" + folded +
+                              "imgpry: disk 2: ACROSS replaces the file written from disk 1\n"));
+        const auto files = testutil::filesIn(dir);
+        EXPECT_EQ(files.at("TWICE"), pattern(1024, 2));
+        EXPECT_EQ(files.at("ACROSS"), pattern(1024, 5));
+        EXPECT_EQ(files.at("BEFORE"), pattern(1024, 4));
+        EXPECT_EQ(files.size(), testutil::kWindows ? 4U : 5U);
+    }
 }
 
 // On Windows names are Shift_JIS, whatever the ANSI code page: half-width

@@ -11,6 +11,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 #endif
@@ -268,7 +269,9 @@ int runImgpryWide(int argc, wchar_t** argv) {
         if (n > 0) (void)WideCharToMultiByte(932, 0, w, -1, bytes.data(), n, nullptr, nullptr);
         patternBytes.push_back(bytes.c_str());
     }
-    for (const std::string& p : patternBytes) patterns.push_back(p.c_str());
+    patterns.resize(patternBytes.size());
+    std::transform(patternBytes.begin(), patternBytes.end(), patterns.begin(),
+                   [](const std::string& p) { return p.c_str(); });
     ListOptions options = listOptions(o, patterns.data());
     static char shownDirectory[4 * 32768];
     if (o.directory >= 0) {
@@ -435,7 +438,7 @@ bool enterFolder(int d, int32_t folder) {
     if (!makeTop(d)) return false;
     // The folders from the top down to folder; a chain that is not one of
     // folders, or deeper than a catalogue holds, is not followed.
-    int32_t chain[fs::kMaxFolderDepth];
+    int32_t chain[fs::kMaxFolderDepth] = {};
     int32_t k = 0;
     for (int32_t p = folder; p != -1; p = catalogue.entries[p].parent) {
         if (!isEntry(p) || catalogue.entries[p].kind != fs::EntryKind::kFolder) return false;
@@ -517,7 +520,7 @@ void sayPartlyRead(int d, const char* name, int32_t size) {
 // The folder that files of folder entry parent (-1: the disk's top) go
 // into, as messages show it.
 const char* folderShown(int32_t parent) {
-    static char text[2 * kPathRoom + 4 * 4096];
+    static char text[2 * kPathRoom + size_t{4} * 4096];
     int n = std::snprintf(text, sizeof text, "%s", settings.targetShown);
     if (settings.perDisk && n >= 0 && static_cast<size_t>(n) < sizeof text) {
         n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "/%s", diskFolderName);
@@ -531,7 +534,7 @@ const char* folderShown(int32_t parent) {
 // The reason a file of folder entry parent could not be written when no
 // temporary name was free.
 const char* noTemporaryName(int32_t parent) {
-    static char text[sizeof "no free temporary name in " + 2 * kPathRoom + 4 * 4096];
+    static char text[sizeof "no free temporary name in " + 2 * kPathRoom + size_t{4} * 4096];
     (void)std::snprintf(text, sizeof text, "no free temporary name in %s", folderShown(parent));
     return text;
 }
@@ -647,7 +650,6 @@ namespace {
 void listDiskIn(int32_t index, const Folder* top) {
     const int d = static_cast<int>(index + 1);
     currentDisk = index;
-    outTerminal = fs::isTerminal(stdout);
     // A disk whose header cannot be read again is asked of no file system.
     if (!fs::selectDisk(gImage, index) && gImage.readError() != 0) {
         fileSystem = nullptr;
@@ -690,13 +692,17 @@ void listDiskIn(int32_t index, const Folder* top) {
 
 }  // namespace
 
-void listDisk(int32_t index, const Folder& top) { listDiskIn(index, &top); }
+void listDisk(int32_t index, const Folder& top) {
+    outTerminal = fs::isTerminal(stdout);
+    listDiskIn(index, &top);
+}
 
 int listImage(const char* shownPath, const ListOptions& options) {
     listingErrno = 0;
     forgetPlacedFiles();
     settings = options;
     writing = !options.listOnly;
+    outTerminal = fs::isTerminal(stdout);
     statusTwo = false;
     for (int32_t k = 0; k < settings.patternCount && k < kMaxPatterns; ++k) patternMatched[k] = false;
     if (settings.patternCount > kMaxPatterns) settings.patternCount = kMaxPatterns;
@@ -711,7 +717,7 @@ int listImage(const char* shownPath, const ListOptions& options) {
         const int limit = imgpry::DiskImage::kMaxDisks;
         report("imgpry: more than %d disks in %s; only the first %d are read\n", limit, shownPath, limit);
     }
-    static const Folder workingFolder;
+    static const Folder workingFolder{};
     const Folder& target = options.target != nullptr ? *options.target : workingFolder;
     topParent = &target;
     for (int32_t i = 0; i < count; ++i) listDiskIn(i, options.perDisk ? nullptr : &target);

@@ -25,12 +25,16 @@ bool startsWith(const Char* a, const char* s, int& length) {
     return true;
 }
 
+// The code of one unit of an argument.
+unsigned long unitOf(char c) { return static_cast<unsigned char>(c); }
+[[maybe_unused]] unsigned long unitOf(wchar_t c) { return static_cast<unsigned long>(c); }
+
 // Keeps the option a (up to any '=', at most count units) for the message.
 template <typename Char>
 void keepUnknown(Options& o, const Char* a, size_t count) {
     size_t k = 0;
     for (size_t i = 0; i < count && a[i] != 0 && a[i] != static_cast<Char>('=') && k + 1 < sizeof o.unknown; ++i) {
-        const auto c = static_cast<unsigned long>(a[i]);
+        const unsigned long c = unitOf(a[i]);
         o.unknown[k++] = c < 0x80 ? static_cast<char>(c) : (sizeof(Char) == 1 ? static_cast<char>(a[i]) : '?');
     }
     o.unknown[k] = '\0';

@@ -30,9 +30,9 @@ bool operator==(const Identity& a, const Identity& b) { return a.device == b.dev
 // in the name pool with the identity of the folder it is in.
 struct PlacedFile {
     Identity id;
-    Identity folder;
+    Identity folder;  // cppcheck-suppress unusedStructMember ; used on POSIX only
     int32_t disk;
-    uint32_t nameAt;  // offset in namePool while !known
+    uint32_t nameAt;  // cppcheck-suppress unusedStructMember ; offset in namePool while !known (POSIX)
     bool known;
     bool gone;  // its name no longer held a file when its identity was sought
 };
@@ -42,7 +42,7 @@ int32_t placedCount = 0;
 // Names of files whose identity is not known yet, NUL-terminated one after
 // another. When it is full, a file's identity is taken as it is written.
 constexpr uint32_t kNamePoolBytes = uint32_t{kMaxPlacedFiles} * 32U;
-char namePool[kNamePoolBytes];
+[[maybe_unused]] char namePool[kNamePoolBytes];
 uint32_t namePoolUsed = 0;
 // The longest name a file is placed under, its NUL included.
 constexpr uint32_t kLongestName = 261;

@@ -68,11 +68,13 @@ struct Placed {
 // ending in '\\').
 #if defined(_WIN32)
 inline constexpr int32_t kFolderPathRoom = 32768;
+// cppcheck-suppress ctuOneDefinitionRuleViolation ; one definition per host
 struct Folder {
     wchar_t path[kFolderPathRoom] = L"";
 };
 #else
 inline constexpr int kWorkingDirectory = -100;  // AT_FDCWD
+// cppcheck-suppress ctuOneDefinitionRuleViolation ; one definition per host
 struct Folder {
     int fd = kWorkingDirectory;
     // The directory's device and inode, when openFolder opened it.
