@@ -18,18 +18,21 @@ namespace {
 // Whether the file can seek: a pipe, a FIFO or a socket cannot. /dev/stdin
 // redirected from a file, or a device such as /dev/zero, can, and is read
 // in place.
-bool canSeek(FILE* file, int64_t& size) {
+// size is the file's length when regular says it has one.
+bool canSeek(FILE* file, int64_t& size, bool& regular) {
 #if defined(_WIN32)
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
     if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) == FILE_TYPE_PIPE) return false;
     LARGE_INTEGER length{};
-    size = GetFileSizeEx(handle, &length) != 0 ? static_cast<int64_t>(length.QuadPart) : 0;
+    regular = GetFileType(handle) == FILE_TYPE_DISK && GetFileSizeEx(handle, &length) != 0;
+    size = regular ? static_cast<int64_t>(length.QuadPart) : 0;
     return true;
 #else
     const int fd = fileno(file);
     if (lseek(fd, 0, SEEK_CUR) < 0) return false;
     struct stat st {};
-    size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    size = regular ? static_cast<int64_t>(st.st_size) : 0;
     return true;
 #endif
 }
@@ -59,6 +62,12 @@ template <typename Char>
 bool ImageInput::openPath(DiskImage& image, const Char* path, int64_t limit) {
     release();
     bound = limit;
+    bytes = 0;
+    readErrno = 0;
+    readErrorAt = -1;
+    noMemory = false;
+    beyondLimit = false;
+    knownSize = false;
     errno = 0;
     FILE* file = openForReading(path);
     if (file == nullptr) {
@@ -66,10 +75,12 @@ bool ImageInput::openPath(DiskImage& image, const Char* path, int64_t limit) {
         return false;
     }
     int64_t length = 0;
-    if (!canSeek(file, length)) return finish(image, file);
+    bool regular = false;
+    if (!canSeek(file, length, regular)) return finish(image, file);
     // A file that seeks is read in place, by the reader itself.
     (void)std::fclose(file);
     bytes = length;
+    knownSize = regular;
     errno = 0;
     const bool opened = image.open(path);
     openErrno = opened ? 0 : errno;
@@ -91,9 +102,16 @@ bool ImageInput::finish(DiskImage& image, FILE* file) {
         openErrno = ENOMEM;
         return false;
     }
+    knownSize = true;
     // Past a read that failed, the image's bytes are not missing but
     // unread: reads there fail with the same error.
     return image.openMemory(buffer, static_cast<size_t>(bytes), readErrno);
+}
+
+int64_t ImageInput::bytesMissing(int64_t diskOffset, uint32_t sizeField) const {
+    if (!sizeKnown() || diskOffset < 0) return 0;
+    const int64_t end = diskOffset + int64_t{sizeField};
+    return end > bytes ? end - bytes : 0;
 }
 
 bool ImageInput::slurp(FILE* file) {

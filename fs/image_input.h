@@ -41,6 +41,16 @@ public:
     bool inMemory() const { return buffer != nullptr; }
     // Bytes of the image: the file's size, or the bytes read into memory.
     int64_t size() const { return bytes; }
+    // Whether size() is the image's whole length: a regular file, or a
+    // source read into memory to its end or its bound. A device that seeks
+    // has no size, and past a read that failed the bytes are unread, not
+    // missing.
+    bool sizeKnown() const { return knownSize && readErrno == 0; }
+    // The bytes a disk lacks at the end of the image: by how much the disk
+    // at diskOffset, whose header's size field is sizeField, reaches past
+    // the image's last byte. 0 when the disk ends within the image, or when
+    // the image's size is not known (sizeKnown).
+    int64_t bytesMissing(int64_t diskOffset, uint32_t sizeField) const;
     // A read error that stopped reading the source into memory: its error
     // number (0: none) and the offset where the failing read began.
     int readError() const { return readErrno; }
@@ -68,6 +78,7 @@ private:
     int64_t readErrorAt = -1;
     bool noMemory = false;
     bool beyondLimit = false;
+    bool knownSize = false;
 };
 
 // How many bytes of a disk starting at diskOffset with the size field

@@ -403,6 +403,17 @@ TEST_F(EndToEnd, EightBitNamesAreWrittenAsTheirBytes) {
     EXPECT_EQ(r.out, text(name + "         1024  trk=02 sec=01 ... cutted.\n"));
     ASSERT_EQ(r.files.count(name), 1U);
     EXPECT_EQ(r.files.at(name), pattern(1024, 7));
+    if (!testutil::nativePosix() || std::system("locale -a 2>/dev/null | grep -qix 'c.utf-\\?8'") != 0) return;
+    // Where the locale is UTF-8 the same name is decoded, for the file and
+    // the listing, and padded by the columns it takes (2 + 2 + 1 + 1 + 2).
+    const std::string utf8 = "\xE3\x82\xB2\xE3\x83\xBC\xEF\xBD\xB1.\xE3\x81\x82";  // ゲーｱ.あ
+    const std::string image = images.file("names.d88");
+    ASSERT_TRUE(fixture::writeFile(image, d.build()));
+    const ToolRun u = testutil::runCommandIn(work.path(), "LC_ALL=C.UTF-8 " + testutil::toolCommand({image}));
+    EXPECT_EQ(u.status, 0);
+    EXPECT_EQ(u.out, utf8 + "         1024  trk=02 sec=01 ... cutted.\n");
+    ASSERT_EQ(u.files.count(utf8), 1U);
+    EXPECT_EQ(u.files.at(utf8), pattern(1024, 7));
 }
 
 TEST_F(EndToEnd, AFullDiskIsReportedAndTheRunGoesOn) {

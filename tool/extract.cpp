@@ -7,6 +7,7 @@
 
 #include "image_input.h"
 #include "options.h"
+#include "text.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -52,10 +53,14 @@ void flushListing() {
 }  // namespace
 
 int32_t formatListing(char* line, const char* name, int32_t size, int32_t track, int32_t sector) {
+    return formatListing(line, name, static_cast<int32_t>(std::strlen(name)), size, track, sector);
+}
+
+int32_t formatListing(char* line, const char* name, int32_t columns, int32_t size, int32_t track, int32_t sector) {
     static constexpr char kHex[] = "0123456789abcdef";
     int32_t k = 0;
     for (; name[k] != '\0'; ++k) line[k] = name[k];
-    for (; k < 12; ++k) line[k] = ' ';
+    for (int32_t pad = 12 - columns; pad > 0; --pad) line[k++] = ' ';
     line[k++] = ' ';
     // The size's digits, lowest first, and its sign; 10 digits hold any
     // int32_t.
@@ -82,23 +87,20 @@ int32_t formatListing(char* line, const char* name, int32_t size, int32_t track,
 
 namespace {
 
-// Whether this run has said anything on standard error: a run that did
-// ends with status 2, so that a script can trust 0.
+// Whether this run wrote any line to standard error: then it ends with
+// status 2 (or 1, where it could not start).
 bool saidAnything = false;
 
-// What the run knows of the image as a whole: its bytes (-1: not known)
-// and where a read of a source that cannot seek failed (-1: none).
-int64_t imageBytes = -1;
-int64_t inputErrorAt = -1;
-
-// A line on standard error, after everything listed so far, so that it
-// never lands inside a listing line.
+// Every line on standard error goes through here: after everything listed
+// so far, so that it never lands inside a listing line.
 template <typename... Args>
 void report(const char* format, Args... args) {
-    flushListing();
     saidAnything = true;
+    flushListing();
     (void)std::fprintf(stderr, format, args...);
 }
+
+void report(const char* line) { report("%s", line); }
 
 constexpr char kUsage[] = "Usage: imgpry image\n";
 
@@ -124,9 +126,8 @@ constexpr char kHelp[] =
     "as in a shell, '*' crossing '/'; ASCII case ignored on Windows).\n"
     "\n"
     "Exit status: 0 when nothing went to standard error; 1 a usage error, or an\n"
-    "image or a -C directory that cannot be opened; 2 when the run went on but\n"
-    "said something on standard error (a file not whole or not written, a mark,\n"
-    "a read error, a PATTERN that matched nothing, ...).\n"
+    "image or a -C directory that cannot be opened; 2 the run went on and wrote\n"
+    "a line to standard error (a file not written whole, a read error, a mark...).\n"
     "See man imgpry for the listing, the messages and the exit status.\n";
 
 constexpr char kVersion[] = "imgpry " IMGPRY_VERSION
@@ -149,15 +150,15 @@ bool answeredAction(const Options& o, int& status) {
             status = 0;
             return true;
         case Options::Action::kUsage:
-            (void)std::fputs(kUsage, stderr);
+            report(kUsage);
             break;
         case Options::Action::kUnknownOption:
-            (void)std::fprintf(stderr, "imgpry: unknown option '%s'; imgpry --help lists the options\n",
-                               showName(o.unknown, true, shown, sizeof shown));
+            report("imgpry: unknown option '%s'; imgpry --help lists the options\n",
+                   showName(o.unknown, true, shown, sizeof shown));
             break;
         case Options::Action::kMissingValue:
-            (void)std::fprintf(stderr, "imgpry: option '%s' needs a directory; imgpry --help lists the options\n",
-                               showName(o.unknown, true, shown, sizeof shown));
+            report("imgpry: option '%s' needs a directory; imgpry --help lists the options\n",
+                   showName(o.unknown, true, shown, sizeof shown));
             break;
     }
     status = 1;
@@ -167,20 +168,8 @@ bool answeredAction(const Options& o, int& status) {
 // More patterns than a run keeps count of is a usage error.
 bool patternsFit(const Options& o) {
     if (o.patternCount <= kMaxPatterns) return true;
-    (void)std::fprintf(stderr, "imgpry: more than %d patterns\n", static_cast<int>(kMaxPatterns));
+    report("imgpry: more than %d patterns\n", static_cast<int>(kMaxPatterns));
     return false;
-}
-
-// Says what reading the image as a whole met with: the container's lines.
-void reportInput(const fs::ImageInput& input, const char* shownPath) {
-    if (input.readError() != 0) {
-        report("imgpry: cannot read %s at byte %lld: %s\n", shownPath, static_cast<long long>(input.readErrorOffset()),
-               reasonOf(input.readError()));
-    }
-    if (input.overLimit()) {
-        const auto limit = static_cast<long long>(input.limit());
-        report("imgpry: %s is longer than %lld bytes; only the first %lld bytes are read\n", shownPath, limit, limit);
-    }
 }
 
 // The listing and the messages go to the standard streams; a failure to
@@ -188,21 +177,19 @@ void reportInput(const fs::ImageInput& input, const char* shownPath) {
 int finishRun(bool opened, const fs::ImageInput& input, const char* shownPath, const ListOptions& options) {
     if (!opened) {
         if (input.outOfMemory()) {
-            (void)std::fprintf(stderr, "imgpry: cannot read %s: %s\n", shownPath, reasonOf(input.openError()));
+            report("imgpry: cannot read %s: %s\n", shownPath, reasonOf(input.openError()));
             return 1;
         }
-        (void)std::fputs(kOpenFailed, stderr);
-        // The Shift_JIS line is garbage on most terminals and in most logs:
-        // the reason follows in words, always.
-        (void)std::fprintf(stderr, "imgpry: cannot open %s: %s\n", shownPath, reasonOf(input.openError()));
+        // The Shift_JIS line is what it always was; the words that follow
+        // it say which path and why, for a log as for a terminal.
+        report(kOpenFailed);
+        report("imgpry: cannot open %s: %s\n", shownPath, reasonOf(input.openError()));
         return 1;
     }
-    saidAnything = false;
-    imageBytes = input.size();
-    inputErrorAt = input.readError() != 0 ? input.readErrorOffset() : -1;
-    reportInput(input, shownPath);
     removePartialFilesOnSignals();
-    return listImage(shownPath, options);
+    ListOptions withInput = options;
+    withInput.input = &input;
+    return listImage(shownPath, withInput);
 }
 
 // The options for listImage from the command line.
@@ -237,7 +224,7 @@ int runImgpry(int argc, char** argv) {
         (void)showName(directory, true, shownDirectory, sizeof shownDirectory);
         const int error = openExistingFolder(directory, directoryFolder);
         if (error != 0) {
-            (void)std::fprintf(stderr, "imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
+            report("imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
             return 1;
         }
         options.target = &directoryFolder;
@@ -293,7 +280,7 @@ int runImgpryWide(int argc, wchar_t** argv) {
         showWide(directory, "the directory", shownDirectory, sizeof shownDirectory);
         const int error = openExistingFolder(directory, directoryFolder);
         if (error != 0) {
-            (void)std::fprintf(stderr, "imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
+            report("imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
             return 1;
         }
         options.target = &directoryFolder;
@@ -325,8 +312,6 @@ bool outTerminal = false;
 ListOptions settings;
 bool writing = true;
 bool patternMatched[kMaxPatterns];
-// A line said something that gives the run status 2.
-bool statusTwo = false;
 #if defined(_WIN32)
 constexpr bool kFoldCase = true;
 #else
@@ -378,7 +363,63 @@ int32_t entryCount() {
 
 bool isEntry(int32_t index) { return index >= 0 && index < entryCount(); }
 
-const char* rawPath(int32_t index) { return fs::entryPath(catalogue, index, pathText, sizeof pathText); }
+// Names as this run writes and shows them. On a system whose character
+// set is UTF-8, a name the disk holds in Shift_JIS is decoded to UTF-8 when
+// it is valid Shift_JIS as a whole, and keeps its bytes otherwise; names
+// already in UTF-8 (long FAT names) stay. Elsewhere (the C locale,
+// Windows, which reads the bytes as code page 932 itself) names are the
+// disk's exact bytes.
+bool decodeNames = false;
+// The decoded names of the disk's catalogue, at most 3 bytes for each byte
+// of the catalogue's names (a NUL included).
+char decodedNames[3 * static_cast<size_t>(fs::kMaxCatalogueNameBytes)];
+int32_t decodedAt[fs::kMaxCatalogueEntries];
+
+void decodeCatalogueNames() {
+    if (!decodeNames) return;
+    const int32_t count = catalogue.count < fs::kMaxCatalogueEntries ? catalogue.count : fs::kMaxCatalogueEntries;
+    size_t used = 0;
+    for (int32_t j = 0; j < count; ++j) {
+        const char* name = catalogue.name(j);
+        const size_t room = 3 * std::strlen(name) + 1;
+        decodedAt[j] = -1;
+        if (catalogue.entries[j].encoding != fs::NameEncoding::kShiftJis || used + room > sizeof decodedNames) continue;
+        decodedAt[j] = static_cast<int32_t>(used);
+        (void)fs::shiftJisToUtf8Whole(name, decodedNames + used, room);
+        used += std::strlen(decodedNames + used) + 1;
+    }
+}
+
+// The name of entry index as it is written and shown.
+const char* nameOf(int32_t index) {
+    if (decodeNames && decodedAt[index] >= 0) return decodedNames + decodedAt[index];
+    return catalogue.name(index);
+}
+
+// The path of entry index as the listing gives it: the names of the
+// folders it stands in and its own, joined by '/'; truncated to fit
+// pathText. The chain is bounded by the folder depth and the entry count.
+const char* rawPath(int32_t index) {
+    pathText[0] = '\0';
+    if (!isEntry(index)) return pathText;
+    int32_t chain[fs::kMaxFolderDepth + 1];
+    int32_t depth = 0;
+    for (int32_t i = index; isEntry(i) && depth <= fs::kMaxFolderDepth; i = catalogue.entries[i].parent) {
+        chain[depth++] = i;
+    }
+    size_t used = 0;
+    for (int32_t k = depth - 1; k >= 0; --k) {
+        const char* part = nameOf(chain[k]);
+        const size_t length = std::strlen(part);
+        const size_t room = sizeof pathText - 1 - used;
+        const size_t take = length < room ? length : room;
+        std::memcpy(pathText + used, part, take);
+        used += take;
+        if (k > 0 && used < sizeof pathText - 1) pathText[used++] = '/';
+    }
+    pathText[used] = '\0';
+    return pathText;
+}
 
 // The path as a line on standard error shows it.
 const char* shownPath(int32_t index) { return showName(rawPath(index), true, shownText, sizeof shownText); }
@@ -475,7 +516,7 @@ bool enterFolder(int d, int32_t folder) {
     for (int32_t i = same; i < k; ++i) {
         const int32_t index = chain[i];
         if (folderStates[index] == FolderState::kFailed) return false;
-        const char* name = catalogue.name(index);
+        const char* name = nameOf(index);
         if (name[0] == '\0' || isUnsafeName(name, kHostNameRules)) {
             folderFailed(d, index, "unsafe folder name");
             return false;
@@ -575,7 +616,11 @@ void listFile(int d, int32_t index, bool folderOpen) {
     const fs::CatalogueEntry& e = catalogue.entries[index];
     static char line[kPathRoom + kListingTail];
     const char* listed = showName(rawPath(index), outTerminal, shownText, sizeof shownText);
-    const int32_t length = formatListing(line, listed, e.size, e.firstTrack, e.firstSector);
+    // Padded by the columns the name takes where names are UTF-8, by its
+    // bytes where they are the disk's (one column each on a Shift_JIS
+    // terminal).
+    const int32_t columns = decodeNames ? fs::displayColumns(listed) : static_cast<int32_t>(std::strlen(listed));
+    const int32_t length = formatListing(line, listed, columns, e.size, e.firstTrack, e.firstSector);
     listingWrite(line, static_cast<size_t>(length));
 
     const int32_t size = e.size;
@@ -588,7 +633,7 @@ void listFile(int d, int32_t index, bool folderOpen) {
     Placed placed;
     bool notWritten = false;  // kept, or the image at its name: said below
     if (toWrite && writing) {
-        const char* name = catalogue.name(index);
+        const char* name = nameOf(index);
         if (!folderOpen) {
             failure = "its folder could not be made";
         } else if (isUnsafeName(name, kHostNameRules)) {
@@ -620,7 +665,6 @@ void listFile(int d, int32_t index, bool folderOpen) {
     }
     if (notWritten) {
         report("imgpry: disk %d: %s is the image being read; not written\n", d, name);
-        statusTwo = true;
         return;
     }
     const fs::RunReport& run = fileReport;
@@ -665,21 +709,24 @@ void listDiskIn(int32_t index, const Folder* top) {
     const int d = static_cast<int>(index + 1);
     currentDisk = index;
     // A disk whose header cannot be read again is asked of no file system.
-    if (!fs::selectDisk(gImage, index) && gImage.readError() != 0) {
+    const bool selectedDisk = fs::selectDisk(gImage, index);
+    if (selectedDisk && settings.input != nullptr) {
+        const fs::ImageInput& input = *settings.input;
+        const int64_t missing = input.bytesMissing(gImage.diskOffsetOf(index), gImage.diskSizeField());
+        if (missing > 0) {
+            report("imgpry: disk %d: the image ends at byte %lld, %lld bytes before the end of this disk\n", d,
+                   static_cast<long long>(input.size()), static_cast<long long>(missing));
+        }
+    }
+    if (!selectedDisk && gImage.readError() != 0) {
         fileSystem = nullptr;
         fs::unreadableDisk(catalogue, gImage.readError());
     } else {
-        const int64_t past = imageBytes >= 0 ? fs::bytesPastEnd(imageBytes, gImage.diskOffsetOf(index),
-                                                                gImage.diskSizeField(), inputErrorAt)
-                                             : 0;
-        if (past > 0) {
-            report("imgpry: disk %d: the image ends at byte %lld, %lld bytes before the end of this disk\n", d,
-                   static_cast<long long>(imageBytes), static_cast<long long>(past));
-        }
         bool recognised = false;
         fileSystem = &fs::recogniseDisk(gImage, recognised);
         fileSystem->readCatalogue(gImage, catalogue);
     }
+    decodeCatalogueNames();
     const int32_t count = entryCount();
     for (int32_t i = 0; i < catalogue.problemCount && i < fs::kMaxProblems; ++i) {
         if (!isEntry(catalogue.problems[i].entry)) sayProblem(d, catalogue.problems[i]);
@@ -718,54 +765,73 @@ void listDisk(int32_t index, const Folder& top) {
     listDiskIn(index, &top);
 }
 
+namespace {
+
+// Says what reading the image as a whole met with: the container's lines,
+// before any disk's.
+void reportContainer(const char* shownPath, int32_t count) {
+    const fs::ImageInput* input = settings.input;
+    // A source read into memory whose read failed: the scan meets the same
+    // failure where the bytes end, and it is said once.
+    const bool inputFailed = input != nullptr && input->readError() != 0;
+    if (inputFailed) {
+        report("imgpry: cannot read %s at byte %lld: %s\n", shownPath, static_cast<long long>(input->readErrorOffset()),
+               reasonOf(input->readError()));
+    }
+    if (input != nullptr && input->overLimit()) {
+        const auto limit = static_cast<long long>(input->limit());
+        report("imgpry: %s is longer than %lld bytes; only the first %lld bytes are read\n", shownPath, limit, limit);
+    }
+    if (gImage.scanError() != 0 && !(inputFailed && input->inMemory())) {
+        report("imgpry: cannot read %s at byte %lld: %s\n", shownPath, static_cast<long long>(gImage.scanErrorOffset()),
+               reasonOf(gImage.scanError()));
+    }
+    if (count == 0) {
+        constexpr int32_t kHeader = imgpry::DiskImage::kDiskHeaderSize;
+        if (input != nullptr && input->sizeKnown() && input->size() < kHeader) {
+            report("imgpry: no disk found: %s holds %lld bytes, less than a %d-byte disk header\n", shownPath,
+                   static_cast<long long>(input->size()), static_cast<int>(kHeader));
+        } else {
+            report("imgpry: no disk found in %s\n", shownPath);
+        }
+    }
+    if (gImage.hasMoreDisks()) {
+        const int limit = imgpry::DiskImage::kMaxDisks;
+        report("imgpry: more than %d disks in %s; only the first %d are read\n", limit, shownPath, limit);
+    }
+    if (gImage.diskBeyondOffsetBound() >= 0) {
+        report("imgpry: disk %d: starts beyond byte 2147483647; it and the disks after it are not read\n",
+               static_cast<int>(gImage.diskBeyondOffsetBound() + 1));
+    }
+}
+
+}  // namespace
+
 int listImage(const char* shownPath, const ListOptions& options) {
     listingErrno = 0;
     forgetPlacedFiles();
     settings = options;
     writing = !options.listOnly;
     outTerminal = fs::isTerminal(stdout);
-    statusTwo = false;
+    saidAnything = false;
+    decodeNames = fs::localeIsUtf8();
     for (int32_t k = 0; k < settings.patternCount && k < kMaxPatterns; ++k) patternMatched[k] = false;
     if (settings.patternCount > kMaxPatterns) settings.patternCount = kMaxPatterns;
 
     const int32_t count = gImage.diskCount();
-    // A pipe whose read failed was said already; the scan meets the same
-    // failure again at the next disk header.
-    const bool sameFailure = inputErrorAt >= 0 && gImage.scanErrorOffset() >= inputErrorAt;
-    if (gImage.scanError() != 0 && !sameFailure) {
-        report("imgpry: cannot read %s at byte %lld: %s\n", shownPath, static_cast<long long>(gImage.scanErrorOffset()),
-               reasonOf(gImage.scanError()));
-    }
-    if (count == 0 && imageBytes >= 0 && imageBytes < imgpry::DiskImage::kDiskHeaderSize) {
-        report("imgpry: no disk found: %s holds %lld bytes, less than a %d-byte disk header\n", shownPath,
-               static_cast<long long>(imageBytes), static_cast<int>(imgpry::DiskImage::kDiskHeaderSize));
-    } else if (count == 0) {
-        report("imgpry: no disk found in %s\n", shownPath);
-    }
-    if (gImage.hasMoreDisks()) {
-        const int limit = imgpry::DiskImage::kMaxDisks;
-        report("imgpry: more than %d disks in %s; only the first %d are read\n", limit, shownPath, limit);
-    }
+    reportContainer(shownPath, count);
     static const Folder workingFolder{};
     const Folder& target = options.target != nullptr ? *options.target : workingFolder;
     topParent = &target;
     for (int32_t i = 0; i < count; ++i) listDiskIn(i, options.perDisk ? nullptr : &target);
-    if (gImage.diskBeyondOffsetBound() >= 0) {
-        report("imgpry: disk %d: starts beyond byte 2147483647; it and the disks after it are not read\n",
-               static_cast<int>(gImage.diskBeyondOffsetBound() + 1));
-    }
     for (int32_t k = 0; k < settings.patternCount; ++k) {
         if (patternMatched[k]) continue;
         char shown[4 * 4096];
         report("imgpry: %s: not in the image\n", showName(settings.patterns[k], true, shown, sizeof shown));
-        statusTwo = true;
     }
     flushListing();
-    if (listingErrno != 0) {
-        (void)std::fprintf(stderr, "imgpry: cannot write the listing: %s\n", reasonOf(listingErrno));
-        saidAnything = true;
-    }
-    return statusTwo || saidAnything ? 2 : 0;
+    if (listingErrno != 0) report("imgpry: cannot write the listing: %s\n", reasonOf(listingErrno));
+    return saidAnything ? 2 : 0;
 }
 
 int listImage(const char* shownPath) { return listImage(shownPath, ListOptions{}); }

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "file_system.h"
+#include "image_input.h"
 #include "names.h"
 #include "place_file.h"
 
@@ -31,6 +32,10 @@ extern imgpry::DiskImage gImage;
 inline constexpr int32_t kListingTail = 1 + 11 + 2 + 6 + 7;
 inline constexpr int32_t kListingLength = 12 + kListingTail;
 int32_t formatListing(char* line, const char* name, int32_t size, int32_t track, int32_t sector);
+// The same for a name that takes columns columns on a terminal (its UTF-8
+// characters, wide ones two each): the name is padded to 12 columns, not 12
+// bytes. line needs room for the name's bytes, 12 and kListingTail.
+int32_t formatListing(char* line, const char* name, int32_t columns, int32_t size, int32_t track, int32_t sector);
 
 // The whole tool: command line, disk walk, listing and extraction. Returns
 // the exit status.
@@ -51,13 +56,18 @@ struct ListOptions {
     // matchPattern) are listed and written; none: every entry.
     const char* const* patterns = nullptr;
     int32_t patternCount = 0;
+    // How the image was read: its size and what reading it met with, for
+    // the container's lines and the disks the image cuts short. None: not
+    // known.
+    const imgpry::fs::ImageInput* input = nullptr;
 };
 inline constexpr int32_t kMaxPatterns = 4096;
 
 // Lists and extracts every disk of the image open in gImage as options say
 // (the working directory by default); shownPath is how messages name the
-// image. Returns the exit status: 2 when a line said a file was not
-// written for the image's sake or a pattern matched nothing, 0 otherwise.
+// image. Returns the exit status: 2 when it wrote any line to standard
+// error (a file not written whole, a read error, a mark, a pattern that
+// matched nothing...), 0 when it wrote none.
 int listImage(const char* shownPath, const ListOptions& options);
 int listImage(const char* shownPath);
 
