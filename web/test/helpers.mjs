@@ -74,18 +74,24 @@ function filesUnder(dir, prefix = Buffer.alloc(0)) {
 
 // What the native imgpry-info prints for the image chosen under name, in
 // each mode, and the files imgpry writes from it.
+// The page reports as imgpry-info does on a UTF-8 system (names decoded),
+// and hands out files under the disk's exact bytes, as imgpry writes them
+// in the C locale (it shows the decoded text beside them).
+const cLocale = {...process.env, LC_ALL: 'C'};
+const utf8Locale = {...process.env, LC_ALL: 'C.UTF-8'};
+
 export function native(name, bytes) {
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'imgpry-web-'));
   try {
     fs.writeFileSync(path.join(work, name), bytes);
     const info = {};
     for (const mode of ['', '--json', '--map']) {
-      const r = spawnSync(path.join(nativeDir, 'imgpry-info'), mode ? [mode, name] : [name], {cwd: work});
+      const r = spawnSync(path.join(nativeDir, 'imgpry-info'), mode ? [mode, name] : [name], {cwd: work, env: utf8Locale});
       info[mode] = {status: r.status, bytes: new Uint8Array(r.stdout)};
     }
     const out = path.join(work, 'out');
     fs.mkdirSync(out);
-    spawnSync(path.join(nativeDir, 'imgpry'), [path.join(work, name)], {cwd: out});
+    spawnSync(path.join(nativeDir, 'imgpry'), [path.join(work, name)], {cwd: out, env: cLocale});
     return {info, files: filesUnder(out)};
   } finally {
     fs.rmSync(work, {recursive: true, force: true});
