@@ -428,7 +428,7 @@ const char* shownPath(int32_t index) { return showName(rawPath(index), true, sho
 void sayProblem(int d, const fs::Problem& p) {
     const bool aboutEntry = isEntry(p.entry);
     if (p.kind == fs::ProblemKind::kNote) {
-        if (aboutEntry) {
+        if (aboutEntry) {  // NOLINT(bugprone-branch-clone): the branches say different lines
             report("imgpry: disk %d: %s: %s\n", d, shownPath(p.entry), p.what);
         } else {
             report("imgpry: disk %d: %s\n", d, p.what);
@@ -444,7 +444,7 @@ void sayProblem(int d, const fs::Problem& p) {
     char where[160] = "";
     if (p.shortCount > 0) (void)fs::describeShort(p.firstShort, where, sizeof where);
     const char* gap = p.shortCount > 0 ? ", " : "";
-    if (p.got <= 0 && p.wanted > 0) {
+    if (p.got <= 0 && p.wanted > 0) {  // NOLINT(bugprone-branch-clone): the branches say different lines
         report("imgpry: disk %d: cannot read %s%s%s\n", d, what, p.shortCount > 0 ? ": " : "", where);
     } else if (p.got < p.wanted) {
         report("imgpry: disk %d: partly read %s: %d of %d bytes%s%s\n", d, what, static_cast<int>(p.got),
@@ -672,7 +672,7 @@ void listFile(int d, int32_t index, bool folderOpen) {
         const bool tooLarge = size > fs::kMaxFileBytes;
         if (!tooLarge && (size <= 0 || run.got > 0)) return;
         char where[160];
-        if (tooLarge) {
+        if (tooLarge) {  // NOLINT(bugprone-branch-clone): the branches say different lines
             (void)std::snprintf(where, sizeof where, "more than %d bytes", static_cast<int>(fs::kMaxFileBytes));
         } else if (run.shortCount > 0) {
             (void)fs::describeShort(run.shorts[0], where, sizeof where);
