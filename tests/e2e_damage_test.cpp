@@ -55,13 +55,14 @@ TEST_F(Damage, SectorsAfterAHoleAreStillReadAndRunsOffTheLastTrackAreZeros) {
     d.disk().tracks.at(5).at(0).data.resize(10);
     d.disk().tracks.at(5).erase(d.disk().tracks.at(5).begin() + 4);  // sector 5
     const ToolRun r = run(d.build());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, text("SEVERAL         10240  trk=04 sec=01 ... cutted.\n"
                           "EDGE             3072  trk=a3 sec=05 ... cutted.\n"));
-    EXPECT_EQ(r.err, text("imgpry: disk 1: partly read SEVERAL: 7178 of 10240 bytes, trk=04 sec=02 is missing (short "
-                          "sectors: 3); the rest is zeros\n"
-                          "imgpry: disk 1: partly read EDGE: 1024 of 3072 bytes, trk=a4 sec=01 is missing (short "
-                          "sectors: 2); the rest is zeros\n"));
+    EXPECT_EQ(r.err,
+              text("imgpry: disk 1: partly read SEVERAL: 7178 of 10240 bytes, trk=04 sec=02 is missing (3 sectors "
+                   "short in all); the rest is zeros\n"
+                   "imgpry: disk 1: partly read EDGE: 1024 of 3072 bytes, trk=a4 sec=01 is missing (2 sectors "
+                   "short in all); the rest is zeros\n"));
     Bytes want = several;
     std::fill(want.begin() + 1024, want.begin() + 2048, 0);
     std::fill(want.begin() + 5 * 1024 + 10, want.begin() + 6 * 1024, 0);
@@ -117,7 +118,7 @@ TEST_F(Damage, MarksOfTheDumpingDriveAreReportedInWords) {
     d.disk().tracks.at(1).at(1).status = 0xF0;
 
     const ToolRun r = run(d.build());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, text(out));
     EXPECT_EQ(r.err, text("imgpry: disk 1: the image marks 1 of the directory's sectors bad, the first trk=01 sec=02: "
                           "no data mark\n" +
@@ -131,14 +132,15 @@ TEST_F(Damage, EveryLineOnStandardErrorIsOneLineWhateverTheName) {
     d.setEntry(0, dirEntry(0x00, "A\nB", "\x1b[H", 9, 5, 2));  // partly read
     const std::string path = save(d.build(), "x\ny.d88");
     const ToolRun r = testutil::runImgpryIn(work.path(), {path});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, text("A\nB.\x1b[H          2048  trk=09 sec=05 ... cutted.\n"));  // the listing keeps the bytes
     EXPECT_EQ(r.err, text("imgpry: disk 1: partly read A?B.?[H: 1024 of 2048 bytes, trk=0a sec=01 is missing; the rest "
                           "is zeros\n"));
     EXPECT_EQ(r.files.count("A\nB.\x1b[H"), 1U);
     // The path is shown by the same rule.
     const ToolRun none = testutil::runImgpryIn(work.path(), {save(Bytes(10, 0), "e\rmpty.d88")});
-    EXPECT_EQ(none.err, text("imgpry: no disk found in " + images.file("e?mpty.d88") + "\n"));
+    EXPECT_EQ(none.err, text("imgpry: no disk found: " + images.file("e?mpty.d88") +
+                             " holds 10 bytes, less than a 688-byte disk header\n"));
 }
 
 // Sources that cannot seek are read whole first, so they list, report and
@@ -187,7 +189,7 @@ TEST_F(Damage, APipeLongerThanTheBoundIsCutAndOneWithoutMemoryFails) {
     // 1 GiB and a byte of zeros: 64 disks of size 0 at offset 0.
     const ToolRun big =
         testutil::runCommandIn(work.path(), "head -c 1073741825 /dev/zero | " + testutil::toolCommand({"/dev/stdin"}));
-    EXPECT_EQ(big.status, 0);
+    EXPECT_EQ(big.status, 2);
     EXPECT_EQ(big.out, "");
     std::string err = "imgpry: /dev/stdin is longer than " + limit + " bytes; only the first " + limit +
                       " bytes are read\nimgpry: more than 64 disks in /dev/stdin; only the first 64 are read\n";
@@ -207,7 +209,7 @@ TEST_F(Damage, AListingThatCannotBeWrittenIsSaidOnce) {
     if (!testutil::nativePosix() || !std::filesystem::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
     const ToolRun r =
         testutil::runCommandIn(work.path(), testutil::toolCommand({testutil::hostPath(IMGPRY_SAMPLE)}), "/dev/full");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "imgpry: cannot write the listing: No space left on device\n");
     EXPECT_EQ(r.files.size(), 5U);  // the files are still written
 }
@@ -224,8 +226,8 @@ struct ImageRead {
 std::vector<ImageRead> imageReads(const std::filesystem::path& workDir, const std::string& path) {
     testutil::TempDir logDir;
     const std::string log = logDir.file("log");
-    (void)testutil::runCommandIn(
-        workDir, "ASAN_OPTIONS=detect_leaks=0 strace -qq -s 0 -o " + quoted(log) + " -e trace=openat,read,lseek " + testutil::toolCommand({path}));
+    (void)testutil::runCommandIn(workDir, "ASAN_OPTIONS=detect_leaks=0 strace -qq -s 0 -o " + quoted(log) +
+                                              " -e trace=openat,read,lseek " + testutil::toolCommand({path}));
     std::ifstream in(log);
     std::string line;
     int fd = -1;
@@ -282,8 +284,9 @@ TEST_F(Damage, ReadErrorsAreToldApartFromDamage) {
         testutil::TempDir dir;
         const std::string when = std::to_string(index) + (onward ? "+" : "");
         return testutil::runCommandIn(
-            dir.path(), "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=" + when + " " +
-                            testutil::toolCommand({path}));
+            dir.path(),
+            "ASAN_OPTIONS=detect_leaks=0 strace -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=" + when +
+                " " + testutil::toolCommand({path}));
     };
     const std::string listed = "FILE.BIN       261120  trk=3c sec=01";
     const std::string noDisk2 =
@@ -333,8 +336,8 @@ TEST_F(Damage, ReadErrorsAreToldApartFromDamage) {
     (void)std::snprintf(where, sizeof where, "trk=%02x sec=%02x", failing, sector);
     EXPECT_EQ(r.out, listed + " ... cutted.\n");
     EXPECT_EQ(r.err, "imgpry: disk 1: partly read FILE.BIN: " + std::to_string(whole * 1024) + " of 261120 bytes, " +
-                         where + " could not be read: Input/output error (short sectors: " +
-                         std::to_string(255 - whole) + "); the rest is zeros\n" + noDisk2);
+                         where + " could not be read: Input/output error (" + std::to_string(255 - whole) +
+                         " sectors short in all); the rest is zeros\n" + noDisk2);
     EXPECT_EQ(r.err.find("is missing"), std::string::npos);
     ASSERT_EQ(r.files.size(), 1U);
     EXPECT_EQ(r.files.begin()->second, zeroedFrom(pattern(255 * 1024, 1), static_cast<size_t>(whole) * 1024));

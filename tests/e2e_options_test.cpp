@@ -190,7 +190,7 @@ TEST_F(CommandLine, PerDiskKeepsEveryDiskApart) {
     // Without it, the second copy replaces the first.
     testutil::TempDir flat;
     const ToolRun r = testutil::runImgpryIn(flat.path(), {path});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("disk 3: README.TXT replaces the file written from disk 1"), std::string::npos) << r.err;
 }
 
@@ -203,7 +203,7 @@ TEST_F(CommandLine, PerDiskFoldersAreNeverLinksOrFiles) {
     stdfs::create_directory_symlink(elsewhere.path(), work.path() / "disk01");
     put(work.path() / "disk02", "a file");
     const ToolRun r = runArgs({"--per-disk", sample});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(stdfs::is_empty(elsewhere.path()));
     EXPECT_EQ(r.out, listing({}, false));
     const std::string why = "imgpry: disk 1: cannot write disk01: Not a directory\n";
@@ -224,7 +224,7 @@ TEST_F(CommandLine, KeepOldFilesKeepsOnlyWhatStoodBefore) {
     const std::string path = images.file("image.d88");
     ASSERT_TRUE(fixture::writeFile(path, disk.build()));
     const ToolRun r = runArgs({"-k", path});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, text("GAME.BIN         1024  trk=02 sec=01\n"
                           "TWICE            1024  trk=02 sec=02 ... cutted.\n"
                           "TWICE            1024  trk=02 sec=03 ... cutted.\n"));
@@ -239,7 +239,7 @@ TEST_F(CommandLine, KeepOldFilesKeepsOnlyWhatStoodBefore) {
 TEST_F(CommandLine, OneArgumentIsAlwaysTheImage) {
     const ToolRun missing = runArgs({"-l"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.err, text(kOpenFailed));
+    EXPECT_EQ(missing.err, text(kOpenFailed + "imgpry: cannot open -l: No such file or directory\n"));
     EXPECT_TRUE(missing.files.empty());
 
     stdfs::copy_file(sample, work.path() / "-l");

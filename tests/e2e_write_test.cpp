@@ -259,7 +259,7 @@ TEST_F(Placing, CleanupRemovesOnlyTheFileThisRunCreated) {
         int status;
     };
     const Case cases[] = {
-        {"a full disk", "-e inject=write:error=ENOSPC:delay_enter=1000000:when=3", false, 0},
+        {"a full disk", "-e inject=write:error=ENOSPC:delay_enter=1000000:when=3", false, 2},
         {"SIGTERM", "-f -e inject=write:delay_enter=1000000:when=3", true, 128 + SIGTERM},
     };
     for (const Case& c : cases) {
@@ -293,7 +293,7 @@ TEST_F(Placing, NoFreeTemporaryNameIsSaid) {
     // tool would try.
     const ToolRun r = testutil::runCommandIn(work, "sh -c 'for i in $(seq 0 99); do : >.imgpry-$$-$i.tmp; done; exec " +
                                                        testutil::toolCommand({IMGPRY_SAMPLE}) + "'");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "imgpry: disk 1: cannot write GAME.BIN: no free temporary name in .\n");
     EXPECT_EQ(get(work / "GAME.BIN"), "old");
 }
@@ -324,7 +324,7 @@ TEST_F(Placing, AFileReplacingOneThisRunWroteIsSaid) {
         put(dir / "BEFORE", "there before");
         const ToolRun r =
             inOut ? testutil::runImgpryIn(outside.path(), {"-C", "out", path}) : testutil::runImgpryIn(work, {path});
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 2);
         const std::string folded =
             testutil::kWindows ? "imgpry: disk 1: CASE replaces the file written from disk 1\n" : "";
         EXPECT_EQ(r.err, text("imgpry: disk 1: TWICE replaces the file written from disk 1\n" + folded +
