@@ -70,6 +70,7 @@ TEST_F(EndToEnd, HelpAndVersionAnswerAndNothingElseIsAnOption) {
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind(text("Usage: imgpry image\n"), 0), 0U) << help.out;
     EXPECT_NE(help.out.find("man imgpry"), std::string::npos);
+    EXPECT_NE(help.out.find("Exit status: 0 when nothing went to standard error"), std::string::npos) << help.out;
     EXPECT_EQ(help.err, "");
     const ToolRun version = runArgs({"--version"});
     EXPECT_EQ(version.status, 0);
