@@ -104,8 +104,11 @@ bool ImageInput::finish(DiskImage& image, FILE* file) {
     }
     knownSize = true;
     // Past a read that failed, the image's bytes are not missing but
-    // unread: reads there fail with the same error.
-    return image.openMemory(buffer, static_cast<size_t>(bytes), readErrno);
+    // unread: reads there fail with the same error. A source whose first
+    // read failed cannot be opened, for that reason.
+    const bool opened = image.openMemory(buffer, static_cast<size_t>(bytes), readErrno);
+    openErrno = opened ? 0 : readErrno;
+    return opened;
 }
 
 int64_t ImageInput::bytesMissing(int64_t diskOffset, uint32_t sizeField) const {

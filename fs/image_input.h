@@ -42,10 +42,10 @@ public:
     // Bytes of the image: the file's size, or the bytes read into memory.
     int64_t size() const { return bytes; }
     // Whether size() is the image's whole length: a regular file, or a
-    // source read into memory to its end or its bound. A device that seeks
-    // has no size, and past a read that failed the bytes are unread, not
+    // source read into memory to its end. A device that seeks has no size;
+    // past a read that failed, or past the bound, the bytes are unread, not
     // missing.
-    bool sizeKnown() const { return knownSize && readErrno == 0; }
+    bool sizeKnown() const { return knownSize && readErrno == 0 && !beyondLimit; }
     // The bytes a disk lacks at the end of the image: by how much the disk
     // at diskOffset, whose header's size field is sizeField, reaches past
     // the image's last byte. 0 when the disk ends within the image, or when

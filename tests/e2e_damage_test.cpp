@@ -58,12 +58,11 @@ TEST_F(Damage, SectorsAfterAHoleAreStillReadAndRunsOffTheLastTrackAreZeros) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, text("SEVERAL         10240  trk=04 sec=01 ... cutted.\n"
                           "EDGE             3072  trk=a3 sec=05 ... cutted.\n"));
-    EXPECT_EQ(
-        r.err,
-        text("imgpry: disk 1: partly read SEVERAL: 7178 of 10240 bytes, trk=04 sec=02 is missing (3 sectors short in "
-             "all); the rest is zeros\n"
-             "imgpry: disk 1: partly read EDGE: 1024 of 3072 bytes, trk=a4 sec=01 is missing (2 sectors short "
-             "in all); the rest is zeros\n"));
+    EXPECT_EQ(r.err,
+              text("imgpry: disk 1: partly read SEVERAL: 7178 of 10240 bytes, trk=04 sec=02 is missing (3 sectors "
+                   "short in all); the rest is zeros\n"
+                   "imgpry: disk 1: partly read EDGE: 1024 of 3072 bytes, trk=a4 sec=01 is missing (2 sectors "
+                   "short in all); the rest is zeros\n"));
     Bytes want = several;
     std::fill(want.begin() + 1024, want.begin() + 2048, 0);
     std::fill(want.begin() + 5 * 1024 + 10, want.begin() + 6 * 1024, 0);

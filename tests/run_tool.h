@@ -27,6 +27,16 @@ struct ToolRun {
 
 inline std::string quoted(const std::string& s) { return "\"" + s + "\""; }
 
+#if !defined(_WIN32)
+// imgpry shows and writes names by the locale's character set: the tests
+// run it in the C locale, where names are the disk's exact bytes, unless a
+// command says otherwise (LC_ALL=C.UTF-8 before it).
+inline const bool kCLocaleForTheTool = [] {
+    (void)setenv("LC_ALL", "C", 1);
+    return true;
+}();
+#endif
+
 inline std::string asText(const fixture::Bytes& b) { return std::string(b.begin(), b.end()); }
 
 // The command line that starts imgpry (through the emulator, where the
