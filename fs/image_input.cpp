@@ -113,8 +113,7 @@ bool ImageInput::finish(DiskImage& image, FILE* file) {
 
 int64_t ImageInput::bytesMissing(int64_t diskOffset, uint32_t sizeField) const {
     if (!sizeKnown() || diskOffset < 0) return 0;
-    const int64_t end = diskOffset + int64_t{sizeField};
-    return end > bytes ? end - bytes : 0;
+    return bytesPastEnd(bytes, diskOffset, sizeField, -1);
 }
 
 bool ImageInput::slurp(FILE* file) {
