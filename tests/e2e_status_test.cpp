@@ -165,17 +165,17 @@ TEST_F(Status, EachOutcomeEndsWithItsStatusAndItsWords) {
         head[0x1d] = 0xFF;
         head[0x1e] = 0xFF;
         head[0x1f] = 0x7F;
-        const std::string far = save("far.d88", head);
+        const std::string distant = save("distant.d88", head);
         const Bytes middle = FileSystemDisk(4).build();
         const Bytes third = oneFile("G").build();
         {
-            std::fstream f(far, std::ios::in | std::ios::out | std::ios::binary);
+            std::fstream f(distant, std::ios::in | std::ios::out | std::ios::binary);
             f.seekp(kSecond);
             f.write(reinterpret_cast<const char*>(middle.data()), static_cast<std::streamsize>(middle.size()));
             f.write(reinterpret_cast<const char*>(third.data()), static_cast<std::streamsize>(third.size()));
             ASSERT_TRUE(f.good());
         }
-        cases.push_back({"a disk past the 2 GiB bound", tool({far}), 2,
+        cases.push_back({"a disk past the 2 GiB bound", tool({distant}), 2,
                          "F                2048  trk=02 sec=01 ... cutted.\n",
                          "imgpry: disk 3: starts beyond byte 2147483647; it and the disks after it are not read\n"});
     }
