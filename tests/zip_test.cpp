@@ -43,6 +43,9 @@ TEST(Zip, Crc32OfKnownInputs) {
 }
 
 TEST(Zip, ZipfileAndUnzipReadNamesAndBytesBack) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Python's zipfile and unzip are the host's, not the Windows build's";
+#endif
     std::vector<uint8_t> binary(70000);
     for (size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<uint8_t>(i * 7 + i / 251);
     const std::vector<ZipFile> files = {
