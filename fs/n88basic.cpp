@@ -215,7 +215,7 @@ private:
             directoryRun_.wanted += kChainSectorBytes;
             held_[s] = readChunk(image, systemSector(1 + s), sector, kChainSectorBytes, directoryRun_, nullptr);
             for (int32_t k = 0; k < kEntriesPerSector; ++k) {
-                if (held(entryCount_) && sector[k * kEntryBytes] == kEnd) return;
+                if (held(entryCount_) && sector[static_cast<ptrdiff_t>(k) * kEntryBytes] == kEnd) return;
                 ++entryCount_;
             }
         }
