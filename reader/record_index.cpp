@@ -261,6 +261,39 @@ bool RecordIndex::fromSummary(const Summary& s, uint32_t id, Found& found) const
     return true;
 }
 
+const RecordIndex::ShortTrack& RecordIndex::shortTrack(ImageFile& file, int64_t start) {
+    const auto slot =
+        static_cast<uint32_t>((static_cast<uint64_t>(start) * 0x9E3779B97F4A7C15ULL) >> (64U - kShortTrackBits));
+    ShortTrack& t = shortTracks[slot];
+    if (t.generation == generation && t.start == start) return t;
+    t.start = start;
+    t.generation = generation;
+    // The walk of a search, record by record, for at most one record more
+    // than is kept: a walk that has not ended by then is the index's.
+    constexpr int32_t kTypicalTrack = 8 * 1024;
+    file.reach(start, kTypicalTrack);
+    int32_t n = 0;
+    int64_t pos = start;
+    uint8_t header[SectorHeader::kSize];
+    for (int32_t i = 0;; ++i) {
+        if (i == kShortTrack) {
+            n = -1;
+            break;
+        }
+        if (file.readAt(pos, header, SectorHeader::kSize) < SectorHeader::kSize) break;
+        const SectorHeader record = SectorHeader::decode(header);
+        if (record.count == 0) break;
+        t.ids[n] = packId(record.c, record.h, record.r, record.n);
+        t.dataOffsets[n] = pos + SectorHeader::kSize;
+        t.dataSizes[n] = record.dataSize;
+        ++n;
+        pos += SectorHeader::kSize + int64_t{record.dataSize};
+        if (i == record.count - 1) break;
+    }
+    t.count = n;
+    return t;
+}
+
 bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found) {
     if (!slotsClear) {
         std::memset(slots, 0, sizeof(uint32_t) << slotBits);
@@ -268,7 +301,18 @@ bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found
     }
     if (generation == 0) {
         std::memset(answers, 0, sizeof answers);
+        std::memset(shortTracks, 0, sizeof shortTracks);
         generation = 1;
+    }
+    const ShortTrack& track = shortTrack(file, start);
+    if (track.count >= 0) {
+        for (int32_t k = 0; k < track.count; ++k) {
+            if (track.ids[k] == id) {
+                found = Found{track.dataOffsets[k], track.dataSizes[k]};
+                return true;
+            }
+        }
+        return false;
     }
     Answer& answer = answers[answerSlot(start, id)];
     if (answer.generation == generation && answer.start == start && answer.id == id) {

@@ -155,6 +155,36 @@ TEST_F(RecordIndexTest, RandomChainsReadLikeTheWalk) {
     }
 }
 
+// Short walks are kept whole and longer ones go to the index: chains of
+// 60 to 70 records, IDs repeating, some ended by a count right around the
+// bound, read from every start in both orders.
+TEST_F(RecordIndexTest, WalksAroundTheShortTrackBoundReadLikeTheWalk) {
+    std::mt19937 rng(20261211);
+    auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+    for (uint32_t length = 60; length <= 70; ++length) {
+        SCOPED_TRACE(length);
+        Disk d;
+        for (int t = 0; t < 4; ++t) {
+            auto& chain = d.tracks[t];
+            // Track 0 runs its whole length; the others end by a count at
+            // record 62 + t (the 63rd to the 65th record).
+            for (uint32_t i = 0; i < length; ++i) {
+                const bool stop = t > 0 && i == 62 + static_cast<uint32_t>(t - 1);
+                chain.push_back(record(0, 0, static_cast<uint8_t>(1 + pick(40)), 1, static_cast<uint8_t>(i), 256,
+                                       stop ? std::optional<uint16_t>(static_cast<uint16_t>(i + 1)) : std::nullopt));
+            }
+        }
+        const Bytes image = d.build();
+        for (int pass = 0; pass < 2; ++pass) {
+            open(image);
+            for (int k = 0; k < 4; ++k) {
+                const int t = pass == 0 ? k : 3 - k;
+                for (uint8_t r = 1; r <= 41; ++r) expectLikeTheWalk(t, {0, 0, r, 1}, 300);
+            }
+        }
+    }
+}
+
 TEST_F(RecordIndexTest, AMatchBeyondACountOfZeroIsFoundOnlyFromALaterStart) {
     Disk d;
     d.tracks[0] = {record(0, 0, 1, 3, 0x11, 1024, 9), record(0, 0, 2, 3, 0x22, 1024, 0),

@@ -9,6 +9,10 @@
 // on, so walks from different starts that reach one record go on through
 // the same records from there.
 //
+// A walk that ends within 64 records (every ordinary track) is kept whole
+// in a small table by its start, and a search of it is a scan of its IDs.
+// Longer walks go to the index proper.
+//
 // The index keeps every record any walk reached, in segments: runs of
 // records in chain order, explored once, each ending where the chain ends
 // (end of the file, a count of 0), where it joins a record already kept
@@ -94,6 +98,24 @@ private:
     }
     Answer answers[1U << kAnswerBits];
     uint32_t generation = 0;  // 0: the answers are not cleared yet
+
+    // Short tracks, the common case, are kept whole: the records of the
+    // walk from a start, in walk order, when it ends within kShortTrack
+    // records. A search is then a scan of a few IDs, with no lookup in the
+    // index; a longer walk is marked so (count -1) and left to the index.
+    static constexpr int32_t kShortTrack = 64;
+    static constexpr uint32_t kShortTrackBits = 4;
+    struct ShortTrack {
+        int64_t start;
+        uint32_t generation;  // valid only while it equals the index's
+        int32_t count;        // records of the walk; -1: more than kShortTrack
+        uint32_t ids[kShortTrack];
+        int64_t dataOffsets[kShortTrack];
+        uint16_t dataSizes[kShortTrack];
+    };
+    ShortTrack shortTracks[1U << kShortTrackBits];
+    // The short track of start, walked when it is not kept yet.
+    const ShortTrack& shortTrack(ImageFile& file, int64_t start);
 
     // The summaries: per start, the distinct IDs of its walk in increasing
     // order, each with the first record that carries it, held in a ring.
