@@ -193,6 +193,32 @@ void makeTemporaryName(char* out, size_t room) {
     (void)std::snprintf(out, room, ".imgpry-%ld-%u.tmp", static_cast<long>(getpid()), temporaryCounter++);
 }
 
+// The moment a disk's date means as local time, or -1. Disks give most of
+// their files one of a few dates, and mktime reads the time zone afresh on
+// every call, so the answers are kept by date (the zone is set once per run).
+time_t localTime(const imgpry::fs::FileDate& date) {
+    struct Known {
+        uint64_t key = 0;  // 0: empty (a date's key is never 0: its year is not)
+        time_t when = 0;
+    };
+    static Known known[64];
+    const uint64_t key = static_cast<uint64_t>(static_cast<uint16_t>(date.year)) << 40U | uint64_t{date.month} << 32U |
+                         uint64_t{date.day} << 24U | uint64_t{date.hour} << 16U | uint64_t{date.minute} << 8U |
+                         date.second;
+    Known& slot = known[(key * 0x9E3779B97F4A7C15ULL) >> 58U];
+    if (slot.key == key) return slot.when;
+    struct tm local {};
+    local.tm_year = date.year - 1900;
+    local.tm_mon = date.month - 1;
+    local.tm_mday = date.day;
+    local.tm_hour = date.hour;
+    local.tm_min = date.minute;
+    local.tm_sec = date.second;
+    local.tm_isdst = -1;
+    slot = Known{key, mktime(&local)};
+    return slot.when;
+}
+
 // Writes size bytes and the date to the open outFile; the error number of
 // the first failure, or 0.
 int writeData(const uint8_t* data, int32_t size, const imgpry::fs::FileDate& date) {
@@ -212,15 +238,7 @@ int writeData(const uint8_t* data, int32_t size, const imgpry::fs::FileDate& dat
         }
     }
     if (error == 0 && date.year != 0) {
-        struct tm local {};
-        local.tm_year = date.year - 1900;
-        local.tm_mon = date.month - 1;
-        local.tm_mday = date.day;
-        local.tm_hour = date.hour;
-        local.tm_min = date.minute;
-        local.tm_sec = date.second;
-        local.tm_isdst = -1;
-        const time_t when = mktime(&local);
+        const time_t when = localTime(date);
         if (when != static_cast<time_t>(-1)) {
             const struct timespec times[2] = {{when, 0}, {when, 0}};
             (void)futimens(outFile, times);
