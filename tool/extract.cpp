@@ -614,14 +614,17 @@ bool selected(int32_t index) {
 // current folder (folderOpen false: its folder could not be made).
 void listFile(int d, int32_t index, bool folderOpen) {
     const fs::CatalogueEntry& e = catalogue.entries[index];
-    static char line[kPathRoom + kListingTail];
-    const char* listed = showName(rawPath(index), outTerminal, shownText, sizeof shownText);
+    // The path, its padding, the tail, " ... cutted." and the newline.
+    static char line[kPathRoom + 12 + kListingTail + 12 + 1];
+    // Bytes that would act on a terminal are shown as '?' there; elsewhere
+    // the path goes out as it is.
+    const char* path = rawPath(index);
+    const char* listed = outTerminal ? showName(path, true, shownText, sizeof shownText) : path;
     // Padded by the columns the name takes where names are UTF-8, by its
     // bytes where they are the disk's (one column each on a Shift_JIS
     // terminal).
     const int32_t columns = decodeNames ? fs::displayColumns(listed) : static_cast<int32_t>(std::strlen(listed));
-    const int32_t length = formatListing(line, listed, columns, e.size, e.firstTrack, e.firstSector);
-    listingWrite(line, static_cast<size_t>(length));
+    int32_t length = formatListing(line, listed, columns, e.size, e.firstTrack, e.firstSector);
 
     const int32_t size = e.size;
     bool toWrite = fileSystem != nullptr &&
@@ -641,7 +644,8 @@ void listFile(int d, int32_t index, bool folderOpen) {
         } else {
             placed = placeFile(openFolders.current(), name, fileData, size, currentDisk, e.date);
             if (placed.ok) {
-                listingWrite(" ... cutted.", 12);
+                std::memcpy(line + length, " ... cutted.", 12);
+                length += 12;
             } else if (placed.why == NotPlaced::kKept || placed.why == NotPlaced::kImage) {
                 notWritten = true;
             } else if (placed.why == NotPlaced::kNoTemporaryName) {
@@ -651,20 +655,24 @@ void listFile(int d, int32_t index, bool folderOpen) {
             }
         }
     }
-    listingWrite("\n", 1);
+    // The whole line at once, before any line about the file on standard
+    // error.
+    line[length++] = '\n';
+    listingWrite(line, static_cast<size_t>(length));
     sayProblemsOf(d, index);
 
-    const char* name = shownPath(index);
+    // The path as the lines on standard error show it, made only for one.
+    auto name = [index] { return shownPath(index); };
     if (failure != nullptr) {
-        report("imgpry: disk %d: cannot write %s: %s\n", d, name, failure);
+        report("imgpry: disk %d: cannot write %s: %s\n", d, name(), failure);
         return;
     }
     if (notWritten && placed.why == NotPlaced::kKept) {
-        report("imgpry: disk %d: %s exists; kept\n", d, name);
+        report("imgpry: disk %d: %s exists; kept\n", d, name());
         return;
     }
     if (notWritten) {
-        report("imgpry: disk %d: %s is the image being read; not written\n", d, name);
+        report("imgpry: disk %d: %s is the image being read; not written\n", d, name());
         return;
     }
     const fs::RunReport& run = fileReport;
@@ -681,20 +689,20 @@ void listFile(int d, int32_t index, bool folderOpen) {
         } else {
             (void)std::snprintf(where, sizeof where, "nothing could be read");
         }
-        report("imgpry: disk %d: cannot read %s: %s\n", d, name, where);
+        report("imgpry: disk %d: cannot read %s: %s\n", d, name(), where);
         return;
     }
-    if (run.got < size || run.chainBroken) sayPartlyRead(d, name, size);
+    if (run.got < size || run.chainBroken) sayPartlyRead(d, name(), size);
     if (run.markCount > 0) {
         char sector[32];
         char meaning[32];
-        report("imgpry: disk %d: %s: the image marks %d of its sectors bad, the first %s: %s\n", d, name,
+        report("imgpry: disk %d: %s: the image marks %d of its sectors bad, the first %s: %s\n", d, name(),
                static_cast<int>(run.markCount),
                fs::sectorName(run.marks[0].track, run.marks[0].sector, sector, sizeof sector),
                fs::markMeaning(run.marks[0].status, run.marks[0].deleted, meaning, sizeof meaning));
     }
     if (placed.replacedDisk >= 0) {
-        report("imgpry: disk %d: %s replaces the file written from disk %d\n", d, name,
+        report("imgpry: disk %d: %s replaces the file written from disk %d\n", d, name(),
                static_cast<int>(placed.replacedDisk + 1));
     }
 }
