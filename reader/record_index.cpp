@@ -261,11 +261,13 @@ bool RecordIndex::fromSummary(const Summary& s, uint32_t id, Found& found) const
     return true;
 }
 
+const RecordIndex::ShortTrack* RecordIndex::keptShortTrack(int64_t start) const {
+    const ShortTrack& t = shortTracks[shortTrackSlot(start)];
+    return t.generation == generation && t.start == start ? &t : nullptr;
+}
+
 const RecordIndex::ShortTrack& RecordIndex::shortTrack(ImageFile& file, int64_t start) {
-    const auto slot =
-        static_cast<uint32_t>((static_cast<uint64_t>(start) * 0x9E3779B97F4A7C15ULL) >> (64U - kShortTrackBits));
-    ShortTrack& t = shortTracks[slot];
-    if (t.generation == generation && t.start == start) return t;
+    ShortTrack& t = shortTracks[shortTrackSlot(start)];
     t.start = start;
     t.generation = generation;
     // The walk of a search, record by record, for at most one record more
@@ -294,6 +296,16 @@ const RecordIndex::ShortTrack& RecordIndex::shortTrack(ImageFile& file, int64_t 
     return t;
 }
 
+bool RecordIndex::fromShortTrack(const ShortTrack& t, uint32_t id, Found& found) {
+    for (int32_t k = 0; k < t.count; ++k) {
+        if (t.ids[k] == id) {
+            found = Found{t.dataOffsets[k], t.dataSizes[k]};
+            return true;
+        }
+    }
+    return false;
+}
+
 bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found) {
     if (!slotsClear) {
         std::memset(slots, 0, sizeof(uint32_t) << slotBits);
@@ -304,23 +316,22 @@ bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found
         std::memset(shortTracks, 0, sizeof shortTracks);
         generation = 1;
     }
-    const ShortTrack& track = shortTrack(file, start);
-    if (track.count >= 0) {
-        for (int32_t k = 0; k < track.count; ++k) {
-            if (track.ids[k] == id) {
-                found = Found{track.dataOffsets[k], track.dataSizes[k]};
-                return true;
-            }
-        }
-        return false;
-    }
+    const ShortTrack* track = keptShortTrack(start);
+    if (track != nullptr && track->count >= 0) return fromShortTrack(*track, id, found);
     Answer& answer = answers[answerSlot(start, id)];
     if (answer.generation == generation && answer.start == start && answer.id == id) {
         found = answer.found;
         return answer.hit;
     }
-    bool hit = false;
+    // A start that the index or a summary holds was walked past the bound
+    // before (or its entry here gave way to another start): it is theirs,
+    // and is not walked again here.
     const Summary* summary = summariesMade == 0 ? nullptr : summaryOf(start);
+    if (track == nullptr && summary == nullptr && lookup(start) == kNone) {
+        track = &shortTrack(file, start);
+        if (track->count >= 0) return fromShortTrack(*track, id, found);
+    }
+    bool hit = false;
     if (summary != nullptr) {
         hit = fromSummary(*summary, id, found);
     } else {

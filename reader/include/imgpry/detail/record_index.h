@@ -114,8 +114,15 @@ private:
         uint16_t dataSizes[kShortTrack];
     };
     ShortTrack shortTracks[1U << kShortTrackBits];
-    // The short track of start, walked when it is not kept yet.
+    static uint32_t shortTrackSlot(int64_t start) {
+        return static_cast<uint32_t>((static_cast<uint64_t>(start) * 0x9E3779B97F4A7C15ULL) >> (64U - kShortTrackBits));
+    }
+    // The entry kept for start, or nullptr.
+    const ShortTrack* keptShortTrack(int64_t start) const;
+    // Walks from start and keeps what it finds in start's entry.
     const ShortTrack& shortTrack(ImageFile& file, int64_t start);
+    // The first record of t's walk with the ID.
+    static bool fromShortTrack(const ShortTrack& t, uint32_t id, Found& found);
 
     // The summaries: per start, the distinct IDs of its walk in increasing
     // order, each with the first record that carries it, held in a ring.
