@@ -205,9 +205,12 @@ int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_
                                                      static_cast<uint32_t>(r), static_cast<uint32_t>(n)),
                          found)) {
         // The header was read whole when the record was indexed, so it is
-        // there to be read again.
+        // there to be read again where the index did not keep it.
         uint8_t header[kSectorHeaderSize];
-        if (imageFile.readAt(found.dataOffset - kSectorHeaderSize, header, kSectorHeaderSize) == kSectorHeaderSize) {
+        if (found.header != nullptr) {
+            record = recordOf(SectorHeader::decode(found.header));
+        } else if (imageFile.readAt(found.dataOffset - kSectorHeaderSize, header, kSectorHeaderSize) ==
+                   kSectorHeaderSize) {
             record = recordOf(SectorHeader::decode(header));
         }
         const int32_t len = found.dataSize < maxLen ? found.dataSize : maxLen;

@@ -288,6 +288,7 @@ const RecordIndex::ShortTrack& RecordIndex::shortTrack(ImageFile& file, int64_t 
         t.ids[n] = packId(record.c, record.h, record.r, record.n);
         t.dataOffsets[n] = pos + SectorHeader::kSize;
         t.dataSizes[n] = record.dataSize;
+        std::memcpy(t.headers[n], header, SectorHeader::kSize);
         ++n;
         pos += SectorHeader::kSize + int64_t{record.dataSize};
         if (i == record.count - 1) break;
@@ -299,7 +300,7 @@ const RecordIndex::ShortTrack& RecordIndex::shortTrack(ImageFile& file, int64_t 
 bool RecordIndex::fromShortTrack(const ShortTrack& t, uint32_t id, Found& found) {
     for (int32_t k = 0; k < t.count; ++k) {
         if (t.ids[k] == id) {
-            found = Found{t.dataOffsets[k], t.dataSizes[k]};
+            found = Found{t.dataOffsets[k], t.dataSizes[k], t.headers[k]};
             return true;
         }
     }
@@ -312,7 +313,7 @@ bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found
         slotsClear = true;
     }
     if (generation == 0) {
-        std::memset(answers, 0, sizeof answers);
+        for (Answer& a : answers) a = Answer{};
         std::memset(shortTracks, 0, sizeof shortTracks);
         generation = 1;
     }

@@ -70,6 +70,9 @@ public:
     struct Found {
         int64_t dataOffset;  // file offset of the record's data
         int32_t dataSize;    // as its header gives it
+        // The record's 16 header bytes where the index holds them (until
+        // its next search), else nullptr: then they are read from the file.
+        const uint8_t* header = nullptr;
     };
 
     // The record with ID id where the walk from file offset start stops, as
@@ -112,6 +115,7 @@ private:
         uint32_t ids[kShortTrack];
         int64_t dataOffsets[kShortTrack];
         uint16_t dataSizes[kShortTrack];
+        uint8_t headers[kShortTrack][16];
     };
     ShortTrack shortTracks[1U << kShortTrackBits];
     static uint32_t shortTrackSlot(int64_t start) {
