@@ -94,11 +94,7 @@ public:
                                  {"sectorsPerTrack", kLastSector - kFirstSector + 1},
                                  {"heads", 2},
                                  {"directoryEntries", kDirEntries}};
-        int32_t n = 0;
-        for (const Parameter& p : all) {
-            if (n < max) out[n++] = p;
-        }
-        return n;
+        return storeParameters(all, out, max);
     }
 
     Geometry geometry() const override { return Geometry{kFirstSector, kLastSector, kSizeCode, 2}; }

@@ -123,11 +123,7 @@ public:
                                  {"blockBytes", f.blockBytes},
                                  {"blocks", blockCount(f)},
                                  {"directoryEntries", f.dirEntries}};
-        int32_t n = 0;
-        for (const Parameter& p : all) {
-            if (n < max) out[n++] = p;
-        }
-        return n;
+        return storeParameters(all, out, max);
     }
 
     Geometry geometry() const override {

@@ -45,9 +45,6 @@ constexpr uint8_t kDeleted = 0xE5;
 constexpr uint8_t kLowerBase = 0x08;
 constexpr uint8_t kLowerExt = 0x10;
 
-uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8U; }
-uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16U; }
-
 // The disks that carry no parameter block: recognised by the media byte
 // that starts their first FAT sector, one line each.
 struct Layout {
@@ -204,11 +201,7 @@ public:
                                  {"reservedSectors", reserved_},
                                  {"totalSectors", totalSectors_},
                                  {"bpb", bpb_ ? 1 : 0}};
-        int32_t n = 0;
-        for (const Parameter& p : all) {
-            if (n < max) out[n++] = p;
-        }
-        return n;
+        return storeParameters(all, out, max);
     }
 
     Geometry geometry() const override { return Geometry{1, spt_, n_, heads_}; }

@@ -142,6 +142,17 @@ struct Parameter {
     const char* key;  // "sectorBytes", "sectorsPerTrack", "heads", "media", ...
     int64_t value;
 };
+
+// Stores the parameters of all, at most max of them, into out; returns how
+// many were stored.
+template <size_t N>
+int32_t storeParameters(const Parameter (&all)[N], Parameter* out, int32_t max) {
+    int32_t n = 0;
+    for (const Parameter& p : all) {
+        if (n < max) out[n++] = p;
+    }
+    return n;
+}
 inline constexpr int32_t kMaxParameters = 16;
 
 // The sectors a file system's tracks hold, for drawing a disk: IDs first..last,

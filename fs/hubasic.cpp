@@ -68,8 +68,6 @@ constexpr ChainRules kRules{kClusters, kFirstFileCluster, kSectorsPerTrack, huLi
 
 constexpr SectorId kFatId{kFatTrack, 0, 0, kFatSector, kChainSizeCode};
 
-uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8U; }
-
 int32_t fromBcd(uint8_t b) {
     const int32_t hi = b >> 4;
     const int32_t lo = b & 0x0F;
@@ -167,11 +165,7 @@ public:
                                  {"heads", 2},
                                  {"clusters", kClusters},
                                  {"directoryEntries", kTopEntries}};
-        int32_t n = 0;
-        for (const Parameter& p : all) {
-            if (n < max) out[n++] = p;
-        }
-        return n;
+        return storeParameters(all, out, max);
     }
 
     Geometry geometry() const override { return Geometry{1, kSectorsPerTrack, kChainSizeCode, 2}; }

@@ -118,11 +118,7 @@ public:
                                  {"clusters", kClusters},
                                  {"directoryEntries", kEntries},
                                  {"fatCopies", kFatCopies}};
-        int32_t n = 0;
-        for (const Parameter& p : all) {
-            if (n < max) out[n++] = p;
-        }
-        return n;
+        return storeParameters(all, out, max);
     }
 
     Geometry geometry() const override { return Geometry{1, kSectorsPerTrack, kChainSizeCode, 2}; }

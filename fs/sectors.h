@@ -10,6 +10,11 @@
 
 namespace imgpry::fs {
 
+// Disk structures are little-endian whatever the host's byte order: their
+// fields are assembled from single bytes.
+inline uint32_t le16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8U; }
+inline uint32_t le32(const uint8_t* p) { return le16(p) | le16(p + 2) << 16U; }
+
 // Where a sector is: the linear track of the container (cylinder × 2 +
 // head) and the ID (C, H, R, N) its record carries.
 struct SectorId {
