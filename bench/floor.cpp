@@ -10,7 +10,10 @@
 //                         creates the tree in the working directory: mkdir
 //                         per folder, and per file exactly one
 //                         open(O_CREAT|O_EXCL|O_WRONLY), one write and one
-//                         close.
+//                         close;
+//   floor -t PACK         the same, and each file's modification time set
+//                         (one futimens before the close), as an extractor
+//                         that keeps the dates a disk gives must.
 //
 // An extractor reads its image and writes the same bytes, so reading the
 // pack is part of the floor as reading the image is part of the extractor.
@@ -70,7 +73,7 @@ int pack(const char* dir, const char* packPath) {
 // than it), so that the floor pays for reading its input as an extractor
 // reading its image through a buffer does, and not for faulting in a copy of
 // the whole tree.
-int unpack(const char* packPath) {
+int unpack(const char* packPath, bool times) {
     const int fd = open(packPath, O_RDONLY);
     if (fd < 0) {
         std::perror(packPath);
@@ -118,6 +121,10 @@ int unpack(const char* packPath) {
         }
         const int out = open(name, O_CREAT | O_EXCL | O_WRONLY, 0666);
         if (out < 0 || write(out, data, dataLen) != static_cast<ssize_t>(dataLen)) status = 1;
+        if (out >= 0 && times) {
+            const struct timespec when[2] = {{1700000000, 0}, {1700000000, 0}};
+            if (futimens(out, when) != 0) status = 1;
+        }
         if (out >= 0) close(out);
     }
     close(fd);
@@ -128,7 +135,8 @@ int unpack(const char* packPath) {
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "pack") == 0) return pack(argv[2], argv[3]);
-    if (argc == 2) return unpack(argv[1]);
-    std::fprintf(stderr, "usage: floor pack DIR PACK | floor PACK\n");
+    if (argc == 2) return unpack(argv[1], false);
+    if (argc == 3 && std::strcmp(argv[1], "-t") == 0) return unpack(argv[2], true);
+    std::fprintf(stderr, "usage: floor pack DIR PACK | floor [-t] PACK\n");
     return 1;
 }
