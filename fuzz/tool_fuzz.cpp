@@ -12,12 +12,14 @@
 
 #include "extract.h"
 #include "fuzz_util.h"
+#include "text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// One listing line: the path padded to 12 columns, a space, the size in 8
+// One listing line: the path padded to 12 columns (its bytes; on a UTF-8
+// system the columns its characters take), a space, the size in 8
 // columns or more, "  trk=XX sec=XX", then either the line end or
 // " ... cutted." and the line end. Paths may hold any byte, a line end and
 // spaces among them, so a line is found by its tail: the first
@@ -51,6 +53,9 @@ bool tailAt(const std::string& out, size_t t, bool& cutted, size_t& end) {
 
 }  // namespace
 
+// Whether the tool pads names by their columns.
+const bool utf8 = imgpry::fs::localeIsUtf8();
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path& box = fuzzutil::sandbox();
     const fs::path work = box / "work";
@@ -67,7 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int status = listImage("input");
     if (std::fflush(stdout) != 0) std::abort();
     fs::current_path(before);
-    if (status != 0) std::abort();  // an image that opens always lists with status 0
+    // An image that opens lists with 0, or with 2 after any line on
+    // standard error: never the 1 of a usage error or an image not opened.
+    if (status != 0 && status != 2) std::abort();
 
     // Nothing but our own files beside the working directory, and nothing
     // but regular files and folders in it.
@@ -100,9 +107,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t width = t - digits < 8 ? 8 : t - digits;
         const size_t field = t - width;
         if (digits == t || field < pos + 13 || out[field - 1] != ' ') std::abort();
+        // A field of exactly 12 columns may end in padding, and a name may
+        // end in spaces itself: of the readings that fit (each many spaces
+        // taken off as the padding the rest would get), the one written is
+        // taken, else the shortest.
         std::string name = out.substr(pos, field - 1 - pos);
-        if (name.size() == 12) {
-            while (!name.empty() && name.back() == ' ') name.pop_back();
+        auto columnsOf = [](const std::string& text) {
+            return utf8 ? imgpry::fs::displayColumns(text.c_str()) : static_cast<int32_t>(text.size());
+        };
+        if (columnsOf(name) == 12) {
+            std::string reading = name;
+            while (!reading.empty() && reading.back() == ' ') {
+                reading.pop_back();
+                if (12 - columnsOf(reading) != static_cast<int32_t>(name.size() - reading.size())) continue;
+                if (written.count(reading) != 0) {
+                    name = reading;
+                    break;
+                }
+                if (reading.empty() || reading.back() != ' ') name = reading;
+            }
         }
         const uintmax_t fileSize = std::strtoul(out.substr(digits, t - digits).c_str(), nullptr, 10);
         if (cutted) listed[name] = fileSize;
