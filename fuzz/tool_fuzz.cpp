@@ -53,9 +53,6 @@ bool tailAt(const std::string& out, size_t t, bool& cutted, size_t& end) {
 
 }  // namespace
 
-// Whether the tool pads names by their columns.
-const bool utf8 = imgpry::fs::localeIsUtf8();
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path& box = fuzzutil::sandbox();
     const fs::path work = box / "work";
@@ -70,6 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The tool's own walk over the input, read from memory.
     if (!gImage.openMemory(data, size)) std::abort();
     const int status = listImage("input");
+    // Whether the tool padded names by their columns.
+    const bool utf8 = imgpry::fs::localeIsUtf8();
     if (std::fflush(stdout) != 0) std::abort();
     fs::current_path(before);
     // An image that opens lists with 0, or with 2 after any line on
@@ -112,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // taken off as the padding the rest would get), the one written is
         // taken, else the shortest.
         std::string name = out.substr(pos, field - 1 - pos);
-        auto columnsOf = [](const std::string& text) {
+        auto columnsOf = [utf8](const std::string& text) {
             return utf8 ? imgpry::fs::displayColumns(text.c_str()) : static_cast<int32_t>(text.size());
         };
         if (columnsOf(name) == 12) {
