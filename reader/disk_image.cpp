@@ -65,7 +65,7 @@ bool DiskImage::scan() {
     imageFile.clearError();
     while (numDisks < kMaxDisks) {
         diskOffsets[numDisks] = static_cast<int32_t>(total);
-        if (imageFile.readAt(total, header, kDiskHeaderSize) < kDiskHeaderSize) {
+        if (imageFile.readAside(total, header, kDiskHeaderSize) < kDiskHeaderSize) {
             // A read error before anything was read means the path is no
             // readable file at all: on some systems a directory opens for
             // reading and fails only here.

@@ -122,6 +122,13 @@ int32_t ImageFile::readAt(int64_t offset, uint8_t* dst, int32_t len) {
     return done;
 }
 
+int32_t ImageFile::readAside(int64_t offset, uint8_t* dst, int32_t len) {
+    if (file == nullptr || offset < 0 || len <= 0) return readAt(offset, dst, len);
+    const int64_t windowEnd = windowStart + windowLength;
+    if (offset >= windowStart && offset + len <= windowEnd) return readAt(offset, dst, len);
+    return readFile(offset, dst, len);
+}
+
 void ImageFile::reach(int64_t offset, int32_t ahead) {
     if (file == nullptr || offset < 0) return;
     const int64_t windowEnd = windowStart + windowLength;

@@ -44,6 +44,10 @@ public:
     // Copies up to len bytes from offset on into dst; fewer at the end of the
     // file or on a read error. Returns the bytes copied.
     int32_t readAt(int64_t offset, uint8_t* dst, int32_t len);
+    // The same, but what the file gives goes straight into dst and the
+    // window is left as it is: for a few bytes far from where reading goes
+    // on (a disk's header), which would otherwise cost a window's worth.
+    int32_t readAside(int64_t offset, uint8_t* dst, int32_t len);
     // Makes the window hold [offset, offset + ahead) where the file has those
     // bytes, refilling it from offset if it does not: a walk over a track's
     // records followed by reads of their data then stays in the window.
