@@ -92,7 +92,7 @@ void describeForeign(const Facts& f, const DiskFacts& d, char* buf, size_t size)
         (void)std::snprintf(buf, size, "not a file system imgpry reads: track %d holds no sector", track);
         return;
     }
-    const SectorRecord* r = f.records + t.records.at;
+    const SectorRecord* r = f.records.data() + t.records.at;
     bool sameSize = true;
     for (int32_t i = 1; i < t.records.count; ++i) sameSize = sameSize && r[i].dataSize == r[0].dataSize;
     if (sameSize) {
@@ -112,7 +112,7 @@ fs::Geometry foreignGeometry(const Facts& f, const DiskFacts& d) {
     for (int32_t k = 0; k < kNumTracks && t->records.count == 0; ++k) t = &d.tracks[k];
     fs::Geometry g;
     if (t->records.count == 0) return g;
-    const SectorRecord* r = f.records + t->records.at;
+    const SectorRecord* r = f.records.data() + t->records.at;
     g.sizeCode = r[0].n;
     g.firstSector = r[0].r;
     g.lastSector = r[0].r;
@@ -145,7 +145,7 @@ void layOutCells(Facts& f, DiskFacts& d) {
         if (need > kMaxCells - f.cellsUsed) return;  // the map draws no more tracks
         tc.cells.at = f.cellsUsed;
         tc.grid = columns;
-        const SectorRecord* recs = f.records + tf.records.at;
+        const SectorRecord* recs = f.records.data() + tf.records.at;
         for (int32_t i = 0; i < tf.records.count; ++i) used[i] = false;
         for (int32_t k = 0; k < columns; ++k) {
             Cell& cell = f.cells[f.cellsUsed++];
@@ -189,10 +189,10 @@ Cell* cellOf(Facts& f, DiskFacts& d, const fs::SectorId& id) {
     if (id.track < 0 || id.track >= kNumTracks) return nullptr;
     const TrackCells& tc = d.cells[id.track];
     if (tc.cells.count == 0) return nullptr;
-    Cell* cells = f.cells + tc.cells.at;
+    Cell* cells = f.cells.data() + tc.cells.at;
     const int32_t k = id.r - d.geometry.firstSector;
     if (id.n == d.geometry.sizeCode && k >= 0 && k < tc.grid) return &cells[k];
-    const SectorRecord* recs = f.records + d.tracks[id.track].records.at;
+    const SectorRecord* recs = f.records.data() + d.tracks[id.track].records.at;
     for (int32_t i = tc.grid; i < tc.cells.count; ++i) {
         const SectorRecord& rec = recs[cells[i].record];
         if (rec.c == id.c && rec.h == id.h && rec.r == id.r && rec.n == id.n) return &cells[i];
@@ -264,7 +264,7 @@ void gatherTracks(Facts& f, DiskImage& image, DiskFacts& d) {
         const int32_t room =
             kMaxRecords - f.recordsUsed < kMaxTrackRecords ? kMaxRecords - f.recordsUsed : kMaxTrackRecords;
         bool more = false;
-        const int32_t n = image.readTrackRecords(t, f.records + f.recordsUsed, room, more);
+        const int32_t n = image.readTrackRecords(t, f.records.data() + f.recordsUsed, room, more);
         tf.records = Span{f.recordsUsed, n};
         f.recordsUsed += n;
         tf.more = more;

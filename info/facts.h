@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "file_system.h"
 #include "image_input.h"
@@ -153,6 +154,26 @@ struct FileFacts {
     bool damaged = false;
 };
 
+// Room for N values of T in the object that holds it, made only as they
+// are written: its bytes are static storage that no constructor touches, so
+// the part never used takes no memory. T must be a type whose objects bytes
+// can hold without construction (an aggregate, or trivially copyable).
+template <typename T, int32_t N>
+class Room {
+public:
+    T* data() {
+        return std::launder(reinterpret_cast<T*>(bytes_));
+    }  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+    const T* data() const {
+        return std::launder(reinterpret_cast<const T*>(bytes_));  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+    }
+    T& operator[](int32_t i) { return data()[i]; }
+    const T& operator[](int32_t i) const { return data()[i]; }
+
+private:
+    alignas(T) unsigned char bytes_[sizeof(T) * static_cast<size_t>(N)];
+};
+
 struct Facts {
     int64_t imageSize = 0;
     int32_t diskCount = 0;
@@ -168,19 +189,19 @@ struct Facts {
 
     DiskFacts disks[kMaxDisks];
     int32_t fileCount = 0;
-    FileFacts files[kMaxFiles];
+    Room<FileFacts, kMaxFiles> files;
     int32_t textUsed = 0;
     char text[kMaxTextBytes];
     int32_t shortsUsed = 0;
-    fs::ShortSector shorts[kMaxKeptSectors];
+    Room<fs::ShortSector, kMaxKeptSectors> shorts;
     int32_t marksUsed = 0;
-    fs::MarkedSector marks[kMaxKeptSectors];
+    Room<fs::MarkedSector, kMaxKeptSectors> marks;
     int32_t recordsUsed = 0;
-    SectorRecord records[kMaxRecords];
+    Room<SectorRecord, kMaxRecords> records;
     int32_t areasUsed = 0;
-    AreaSector areas[kMaxAreaSectors];
+    Room<AreaSector, kMaxAreaSectors> areas;
     int32_t cellsUsed = 0;
-    Cell cells[kMaxCells];
+    Room<Cell, kMaxCells> cells;
 
     const char* at(int32_t offset) const { return text + offset; }
 };

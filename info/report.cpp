@@ -69,7 +69,7 @@ void file(FILE* out, const Facts& f, const FileFacts& file, bool utf8Names) {
     }
     if (file.markCount > 0) {
         put(out, "; marked:");
-        marks(out, f.marks + file.marks.at, file.marks.count, file.markCount);
+        marks(out, f.marks.data() + file.marks.at, file.marks.count, file.markCount);
     }
     if (file.unsafe) put(out, "; unsafe name");
     if (file.emptyName && file.size > 0) put(out, "; no name, not written");
