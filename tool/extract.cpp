@@ -208,6 +208,20 @@ Folder directoryFolder;
 
 fs::ImageInput imageInput;
 
+// Makes the folder -C names (shown as messages show it) the run's target;
+// false when it cannot be used, which is said.
+template <typename Char>
+bool useDirectory(const Char* directory, const char* shown, ListOptions& options) {
+    const int error = openExistingFolder(directory, directoryFolder);
+    if (error != 0) {
+        report("imgpry: cannot use %s: %s\n", shown, reasonOf(error));
+        return false;
+    }
+    options.target = &directoryFolder;
+    options.targetShown = shown;
+    return true;
+}
+
 }  // namespace
 
 int runImgpry(int argc, char** argv) {
@@ -222,13 +236,7 @@ int runImgpry(int argc, char** argv) {
     if (o.directory >= 0) {
         const char* directory = argv[o.directory] + o.directoryOffset;
         (void)showName(directory, true, shownDirectory, sizeof shownDirectory);
-        const int error = openExistingFolder(directory, directoryFolder);
-        if (error != 0) {
-            report("imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
-            return 1;
-        }
-        options.target = &directoryFolder;
-        options.targetShown = shownDirectory;
+        if (!useDirectory(directory, shownDirectory, options)) return 1;
     }
     const char* image = argv[o.image];
     static char shownPath[4 * 4096];
@@ -278,13 +286,7 @@ int runImgpryWide(int argc, wchar_t** argv) {
     if (o.directory >= 0) {
         const wchar_t* directory = argv[o.directory] + o.directoryOffset;
         showWide(directory, "the directory", shownDirectory, sizeof shownDirectory);
-        const int error = openExistingFolder(directory, directoryFolder);
-        if (error != 0) {
-            report("imgpry: cannot use %s: %s\n", shownDirectory, reasonOf(error));
-            return 1;
-        }
-        options.target = &directoryFolder;
-        options.targetShown = shownDirectory;
+        if (!useDirectory(directory, shownDirectory, options)) return 1;
     }
     const wchar_t* image = argv[o.image];
     protectImage(image);
