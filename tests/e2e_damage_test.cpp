@@ -216,11 +216,7 @@ TEST_F(Damage, AListingThatCannotBeWrittenIsSaidOnce) {
 
 // One read of the traced program: its place among all its read calls, and
 // where in the image it read.
-struct ImageRead {
-    int index;
-    long long offset;
-    long long length;
-};
+using testutil::ImageRead;
 
 // The reads imgpry makes of the image at path, from a dry run under strace.
 std::vector<ImageRead> imageReads(const std::filesystem::path& workDir, const std::string& path) {
@@ -228,30 +224,7 @@ std::vector<ImageRead> imageReads(const std::filesystem::path& workDir, const st
     const std::string log = logDir.file("log");
     (void)testutil::runCommandIn(workDir, "ASAN_OPTIONS=detect_leaks=0 strace -qq -s 0 -o " + quoted(log) +
                                               " -e trace=openat,read,lseek " + testutil::toolCommand({path}));
-    std::ifstream in(log);
-    std::string line;
-    int fd = -1;
-    int reads = 0;
-    long long pos = 0;
-    std::vector<ImageRead> found;
-    const std::regex open("^openat\\(.*\"" + path + "\".*\\)\\s*= ([0-9]+)");
-    const std::regex seek("^lseek\\(([0-9]+), ([0-9]+), SEEK_SET\\)\\s*= ([0-9]+)");
-    const std::regex read("^read\\(([0-9]+), .*\\)\\s*= (-?[0-9]+)");
-    std::smatch m;
-    while (std::getline(in, line)) {
-        if (std::regex_search(line, m, open)) {
-            fd = std::stoi(m[1]);
-        } else if (std::regex_search(line, m, seek) && std::stoi(m[1]) == fd) {
-            pos = std::stoll(m[3]);
-        } else if (std::regex_search(line, m, read)) {
-            ++reads;
-            if (std::stoi(m[1]) != fd) continue;
-            const long long n = std::stoll(m[2]);
-            found.push_back(ImageRead{reads, pos, n});
-            if (n > 0) pos += n;
-        }
-    }
-    return found;
+    return testutil::imageReadsInLog(log, path);
 }
 
 // The read of the image that covers offset (the first such read after skip

@@ -499,11 +499,7 @@ assert "trk=00 sec=09" not in c
 // The reads imgpry-info makes of the image at path (with args before it),
 // from a run under strace: each read's place among all read calls and the
 // part of the image it read.
-struct ImageRead {
-    int index;
-    long long offset;
-    long long length;
-};
+using testutil::ImageRead;
 std::vector<ImageRead> infoReads(const std::filesystem::path& workDir, const std::vector<std::string>& args,
                                  const std::string& path) {
     testutil::TempDir logDir;
@@ -512,30 +508,7 @@ std::vector<ImageRead> infoReads(const std::filesystem::path& workDir, const std
     all.push_back(path);
     (void)testutil::runCommandIn(workDir, "ASAN_OPTIONS=detect_leaks=0 strace -qq -s 0 -o " + quoted(log) +
                                               " -e trace=openat,read,lseek " + infoCommand(all));
-    std::ifstream in(log);
-    std::string line;
-    int fd = -1;
-    int reads = 0;
-    long long pos = 0;
-    std::vector<ImageRead> found;
-    const std::regex open("^openat\\(.*\"" + path + "\".*\\)\\s*= ([0-9]+)");
-    const std::regex seek("^lseek\\(([0-9]+), ([0-9]+), SEEK_SET\\)\\s*= ([0-9]+)");
-    const std::regex read("^read\\(([0-9]+), .*\\)\\s*= (-?[0-9]+)");
-    std::smatch m;
-    while (std::getline(in, line)) {
-        if (std::regex_search(line, m, open)) {
-            fd = std::stoi(m[1]);
-        } else if (std::regex_search(line, m, seek) && std::stoi(m[1]) == fd) {
-            pos = std::stoll(m[3]);
-        } else if (std::regex_search(line, m, read)) {
-            ++reads;
-            if (std::stoi(m[1]) != fd) continue;
-            const long long n = std::stoll(m[2]);
-            found.push_back(ImageRead{reads, pos, n});
-            if (n > 0) pos += n;
-        }
-    }
-    return found;
+    return testutil::imageReadsInLog(log, path);
 }
 
 TEST_F(Info, ReadErrorsAreNamedWithTheirDisk) {

@@ -4,8 +4,11 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <regex>
 #include <string>
+#include <vector>
 
 namespace testutil {
 
@@ -69,5 +72,43 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// One read a traced run made: its place among all the run's reads (1-based,
+// as strace's inject=read:when=N counts them) and, for reads of the image,
+// where in the image it began and what it returned.
+struct ImageRead {
+    int index;
+    long long offset;
+    long long length;
+};
+
+// The reads of the file at path in an strace log of openat, read and lseek
+// (`strace -s 0 -e trace=openat,read,lseek`).
+inline std::vector<ImageRead> imageReadsInLog(const std::string& log, const std::string& path) {
+    std::ifstream in(log);
+    std::string line;
+    int fd = -1;
+    int reads = 0;
+    long long pos = 0;
+    std::vector<ImageRead> found;
+    const std::regex open("^openat\\(.*\"" + path + "\".*\\)\\s*= ([0-9]+)");
+    const std::regex seek("^lseek\\(([0-9]+), ([0-9]+), SEEK_SET\\)\\s*= ([0-9]+)");
+    const std::regex read("^read\\(([0-9]+), .*\\)\\s*= (-?[0-9]+)");
+    std::smatch m;
+    while (std::getline(in, line)) {
+        if (std::regex_search(line, m, open)) {
+            fd = std::stoi(m[1]);
+        } else if (std::regex_search(line, m, seek) && std::stoi(m[1]) == fd) {
+            pos = std::stoll(m[3]);
+        } else if (std::regex_search(line, m, read)) {
+            ++reads;
+            if (std::stoi(m[1]) != fd) continue;
+            const long long n = std::stoll(m[2]);
+            found.push_back(ImageRead{reads, pos, n});
+            if (n > 0) pos += n;
+        }
+    }
+    return found;
+}
 
 }  // namespace testutil
