@@ -58,12 +58,15 @@ int32_t formatListing(char* line, const char* name, int32_t size, int32_t track,
 
 int32_t formatListing(char* line, const char* name, int32_t columns, int32_t size, int32_t track, int32_t sector) {
     static constexpr char kHex[] = "0123456789abcdef";
-    int32_t k = 0;
-    for (; name[k] != '\0'; ++k) line[k] = name[k];
-    for (int32_t pad = 12 - columns; pad > 0; --pad) line[k++] = ' ';
-    line[k++] = ' ';
+    const size_t length = std::strlen(name);
+    std::memcpy(line, name, length);
+    auto k = static_cast<int32_t>(length);
+    // The name to 12 columns, then the space before the size.
+    const int32_t pad = (columns < 12 ? 12 - columns : 0) + 1;
+    std::memset(line + k, ' ', static_cast<size_t>(pad));
+    k += pad;
     // The size's digits, lowest first, and its sign; 10 digits hold any
-    // int32_t.
+    // int32_t. Right-aligned in 8 columns.
     char digits[11];
     int32_t n = 0;
     const bool negative = size < 0;
@@ -73,16 +76,18 @@ int32_t formatListing(char* line, const char* name, int32_t columns, int32_t siz
         v /= 10U;
     } while (v != 0);
     if (negative) digits[n++] = '-';
-    for (int32_t pad = 8 - n; pad > 0; --pad) line[k++] = ' ';
-    while (n > 0) line[k++] = digits[--n];
-    const char* tail[] = {"  trk=", " sec="};
-    const int32_t values[] = {track, sector};
-    for (int32_t i = 0; i < 2; ++i) {
-        for (const char* p = tail[i]; *p != '\0'; ++p) line[k++] = *p;
-        line[k++] = kHex[(values[i] >> 4) & 0xF];
-        line[k++] = kHex[values[i] & 0xF];
+    if (n < 8) {
+        std::memset(line + k, ' ', static_cast<size_t>(8 - n));
+        k += 8 - n;
     }
-    return k;
+    while (n > 0) line[k++] = digits[--n];
+    std::memcpy(line + k, "  trk=", 6);
+    line[k + 6] = kHex[(track >> 4) & 0xF];
+    line[k + 7] = kHex[track & 0xF];
+    std::memcpy(line + k + 8, " sec=", 5);
+    line[k + 13] = kHex[(sector >> 4) & 0xF];
+    line[k + 14] = kHex[sector & 0xF];
+    return k + 15;
 }
 
 namespace {
