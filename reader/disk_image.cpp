@@ -214,7 +214,13 @@ int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_
             record = recordOf(SectorHeader::decode(header));
         }
         const int32_t len = found.dataSize < maxLen ? found.dataSize : maxLen;
-        got = imageFile.readAt(found.dataOffset, out, len);
+        const uint8_t* bytes = imageFile.held(found.dataOffset, len);
+        if (bytes != nullptr) {
+            std::memcpy(out, bytes, static_cast<size_t>(len));
+            got = len;
+        } else {
+            got = imageFile.readAt(found.dataOffset, out, len);
+        }
     }
     endRead();
     return got;

@@ -282,13 +282,17 @@ const RecordIndex::ShortTrack& RecordIndex::shortTrack(ImageFile& file, int64_t 
             n = -1;
             break;
         }
-        if (file.readAt(pos, header, SectorHeader::kSize) < SectorHeader::kSize) break;
-        const SectorHeader record = SectorHeader::decode(header);
+        const uint8_t* bytes = file.held(pos, SectorHeader::kSize);
+        if (bytes == nullptr) {
+            if (file.readAt(pos, header, SectorHeader::kSize) < SectorHeader::kSize) break;
+            bytes = header;
+        }
+        const SectorHeader record = SectorHeader::decode(bytes);
         if (record.count == 0) break;
         t.ids[n] = packId(record.c, record.h, record.r, record.n);
         t.dataOffsets[n] = pos + SectorHeader::kSize;
         t.dataSizes[n] = record.dataSize;
-        std::memcpy(t.headers[n], header, SectorHeader::kSize);
+        std::memcpy(t.headers[n], bytes, SectorHeader::kSize);
         ++n;
         pos += SectorHeader::kSize + int64_t{record.dataSize};
         if (i == record.count - 1) break;

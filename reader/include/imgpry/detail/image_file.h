@@ -44,6 +44,15 @@ public:
     // Copies up to len bytes from offset on into dst; fewer at the end of the
     // file or on a read error. Returns the bytes copied.
     int32_t readAt(int64_t offset, uint8_t* dst, int32_t len);
+    // The bytes [offset, offset + len) where the window (or the memory read
+    // from) holds them already, else nullptr: a read of them without a
+    // copy, valid until the next read.
+    const uint8_t* held(int64_t offset, int32_t len) const {
+        if (offset < 0 || len < 0) return nullptr;
+        if (memory != nullptr) return offset <= memorySize - len ? memory + offset : nullptr;
+        const bool inWindow = file != nullptr && offset >= windowStart && offset + len <= windowStart + windowLength;
+        return inWindow ? window + (offset - windowStart) : nullptr;
+    }
     // The same, but what the file gives goes straight into dst and the
     // window is left as it is: for a few bytes far from where reading goes
     // on (a disk's header), which would otherwise cost a window's worth.
