@@ -101,12 +101,18 @@ bool shiftJisToUtf8Whole(const char* bytes, char* out, size_t size) {
     bool whole = true;
     while (*p != 0 && whole) {
         const uint8_t b = *p;
+        if (b < 0x80) {  // ASCII, most of most names: one byte as it is
+            if (end - o <= 1) {
+                whole = false;
+                break;
+            }
+            *o++ = static_cast<char>(b);
+            ++p;
+            continue;
+        }
         const int row = leadRow(b);
         uint32_t cp = 0;
-        if (b < 0x80) {
-            cp = b;
-            ++p;
-        } else if (b >= 0xA1 && b <= 0xDF) {
+        if (b >= 0xA1 && b <= 0xDF) {
             cp = 0xFF61U + (b - 0xA1U);
             ++p;
         } else if (row >= 0 && p[1] >= 0x40 && p[1] <= 0xFC &&
@@ -139,6 +145,11 @@ int32_t displayColumns(const char* utf8) {
     int32_t columns = 0;
     const auto* p = reinterpret_cast<const uint8_t*>(utf8);
     while (*p != 0) {
+        if (*p < 0x80) {  // ASCII: one column
+            ++columns;
+            ++p;
+            continue;
+        }
         const int len = utf8Length(*p);
         uint32_t cp = *p;
         int taken = 1;
