@@ -1,5 +1,6 @@
 #include "extract.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -12,7 +13,6 @@
 #if defined(_WIN32)
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 #endif
@@ -59,7 +59,7 @@ int32_t formatListing(char* line, const char* name, int32_t size, int32_t track,
 int32_t formatListing(char* line, const char* name, int32_t columns, int32_t size, int32_t track, int32_t sector) {
     static constexpr char kHex[] = "0123456789abcdef";
     const size_t length = std::strlen(name);
-    std::memcpy(line, name, length);
+    std::copy_n(name, length, line);
     auto k = static_cast<int32_t>(length);
     // The name to 12 columns, then the space before the size.
     const int32_t pad = (columns < 12 ? 12 - columns : 0) + 1;
@@ -81,10 +81,10 @@ int32_t formatListing(char* line, const char* name, int32_t columns, int32_t siz
         k += 8 - n;
     }
     while (n > 0) line[k++] = digits[--n];
-    std::memcpy(line + k, "  trk=", 6);
+    std::copy_n("  trk=", 6, line + k);
     line[k + 6] = kHex[(track >> 4) & 0xF];
     line[k + 7] = kHex[track & 0xF];
-    std::memcpy(line + k + 8, " sec=", 5);
+    std::copy_n(" sec=", 5, line + k + 8);
     line[k + 13] = kHex[(sector >> 4) & 0xF];
     line[k + 14] = kHex[sector & 0xF];
     return k + 15;
@@ -237,8 +237,8 @@ int runImgpry(int argc, char** argv) {
     ListOptions options = listOptions(o, argv + o.firstPattern);
     // Paths are taken from the directory the run started in, whatever -C
     // says: nothing changes the working directory.
-    static char shownDirectory[4 * 4096];
     if (o.directory >= 0) {
+        static char shownDirectory[4 * 4096];
         const char* directory = argv[o.directory] + o.directoryOffset;
         (void)showName(directory, true, shownDirectory, sizeof shownDirectory);
         if (!useDirectory(directory, shownDirectory, options)) return 1;
@@ -287,8 +287,8 @@ int runImgpryWide(int argc, wchar_t** argv) {
     std::transform(patternBytes.begin(), patternBytes.end(), patterns.begin(),
                    [](const std::string& p) { return p.c_str(); });
     ListOptions options = listOptions(o, patterns.data());
-    static char shownDirectory[4 * 32768];
     if (o.directory >= 0) {
+        static char shownDirectory[4 * 32768];
         const wchar_t* directory = argv[o.directory] + o.directoryOffset;
         showWide(directory, "the directory", shownDirectory, sizeof shownDirectory);
         if (!useDirectory(directory, shownDirectory, options)) return 1;
@@ -651,7 +651,7 @@ void listFile(int d, int32_t index, bool folderOpen) {
         } else {
             placed = placeFile(openFolders.current(), name, fileData, size, currentDisk, e.date);
             if (placed.ok) {
-                std::memcpy(line + length, " ... cutted.", 12);
+                std::copy_n(" ... cutted.", 12, line + length);
                 length += 12;
             } else if (placed.why == NotPlaced::kKept || placed.why == NotPlaced::kImage) {
                 notWritten = true;
