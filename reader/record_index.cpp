@@ -14,8 +14,9 @@ constexpr uint32_t kNone = UINT32_MAX;
 }  // namespace
 
 void RecordIndex::drop() {
-    // Clear only the slots the last disk used.
-    if (slotsClear) std::memset(slots, 0, sizeof(uint32_t) << slotBits);
+    // Clear only the slots the last disk used: none when its tracks were
+    // all short.
+    if (slotsClear && used > 0) std::memset(slots, 0, sizeof(uint32_t) << slotBits);
     slotBits = kFirstSlotBits;
     used = 0;
     segmentCount = 0;
@@ -170,7 +171,7 @@ bool RecordIndex::search(ImageFile& file, int64_t start, uint32_t id, Found& fou
         uint32_t match = kNone;
         const InSegment there = walkSegment(seg, g, walked, id, match);
         if (there == InSegment::kFound) {
-            found = Found{records[match].offset + SectorHeader::kSize, records[match].dataSize};
+            found = Found{records[match].offset + SectorHeader::kSize, records[match].dataSize, nullptr};
             return true;
         }
         if (there == InSegment::kEnds) return false;
@@ -257,7 +258,7 @@ bool RecordIndex::fromSummary(const Summary& s, uint32_t id, Found& found) const
     const uint32_t* it = std::lower_bound(first, last, id);
     if (it == last || *it != id) return false;
     const auto k = static_cast<uint32_t>(it - summaryIds);
-    found = Found{summaryOffsets[k], summarySizes[k]};
+    found = Found{summaryOffsets[k], summarySizes[k], nullptr};
     return true;
 }
 
@@ -317,7 +318,7 @@ bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found
         slotsClear = true;
     }
     if (generation == 0) {
-        for (Answer& a : answers) a = Answer{};
+        std::memset(answers, 0, sizeof answers);
         std::memset(shortTracks, 0, sizeof shortTracks);
         generation = 1;
     }

@@ -72,7 +72,7 @@ public:
         int32_t dataSize;    // as its header gives it
         // The record's 16 header bytes where the index holds them (until
         // its next search), else nullptr: then they are read from the file.
-        const uint8_t* header = nullptr;
+        const uint8_t* header;
     };
 
     // The record with ID id where the walk from file offset start stops, as
