@@ -156,18 +156,14 @@ struct FileFacts {
 
 // Room for N values of T in the object that holds it, made only as they
 // are written: its bytes are static storage that no constructor touches, so
-// the part never used takes no memory. T must be a type whose objects bytes
-// can hold without construction (an aggregate, or trivially copyable).
+// the part never used takes no memory. T must be a type that such bytes can
+// hold without construction (an aggregate, or trivially copyable).
 template <typename T, int32_t N>
 // cppcheck-suppress noConstructor ; its bytes are left as they are on purpose
 class Room {
 public:
-    T* data() {
-        return std::launder(reinterpret_cast<T*>(bytes_));
-    }  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-    const T* data() const {
-        return std::launder(reinterpret_cast<const T*>(bytes_));  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-    }
+    T* data() { return std::launder(reinterpret_cast<T*>(bytes_)); }
+    const T* data() const { return std::launder(reinterpret_cast<const T*>(bytes_)); }
     T& operator[](int32_t i) { return data()[i]; }
     const T& operator[](int32_t i) const { return data()[i]; }
 

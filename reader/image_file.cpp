@@ -123,9 +123,9 @@ int32_t ImageFile::readAt(int64_t offset, uint8_t* dst, int32_t len) {
 }
 
 int32_t ImageFile::readAside(int64_t offset, uint8_t* dst, int32_t len) {
-    if (file == nullptr || offset < 0 || len <= 0) return readAt(offset, dst, len);
-    const int64_t windowEnd = windowStart + windowLength;
-    if (offset >= windowStart && offset + len <= windowEnd) return readAt(offset, dst, len);
+    // Memory, bytes the window holds, and reads that give nothing go as
+    // any read does.
+    if (file == nullptr || offset < 0 || len <= 0 || held(offset, len) != nullptr) return readAt(offset, dst, len);
     return readFile(offset, dst, len);
 }
 

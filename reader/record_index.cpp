@@ -11,6 +11,34 @@ namespace imgpry::detail {
 
 namespace {
 constexpr uint32_t kNone = UINT32_MAX;
+// A common track (five 1 KiB sectors, or sixteen of 256 bytes) is read whole
+// by one fill of the window before it is walked, and its data is then read
+// from it.
+constexpr int32_t kTypicalTrack = 8 * 1024;
+
+// The walk of a search from the record at start, record by record, reading
+// headers in place where the window holds them: visit(header bytes, the
+// record, the offset of its data) for each record it passes, at most limit
+// of them. False when the walk would go on past limit.
+template <typename Visit>
+bool walkRecords(ImageFile& file, int64_t start, int32_t limit, Visit visit) {
+    int64_t pos = start;
+    uint8_t header[SectorHeader::kSize];
+    for (int32_t i = 0; i < RecordIndex::kMaxWalk; ++i) {
+        if (i == limit) return false;
+        const uint8_t* bytes = file.held(pos, SectorHeader::kSize);
+        if (bytes == nullptr) {
+            if (file.readAt(pos, header, SectorHeader::kSize) < SectorHeader::kSize) return true;
+            bytes = header;
+        }
+        const SectorHeader record = SectorHeader::decode(bytes);
+        if (record.count == 0) return true;
+        visit(bytes, record, pos + SectorHeader::kSize);
+        pos += SectorHeader::kSize + int64_t{record.dataSize};
+        if (i == record.count - 1) return true;
+    }
+    return true;
+}
 }  // namespace
 
 void RecordIndex::drop() {
@@ -79,9 +107,6 @@ RecordIndex::Step RecordIndex::enter(ImageFile& file, int64_t offset, int32_t wa
     at = lookup(offset);
     if (at != kNone) return Step::kRecord;
 
-    // A common track (five 1 KiB sectors, or sixteen of 256 bytes) is read
-    // whole by one fill of the window, and its data is then read from it.
-    constexpr int32_t kTypicalTrack = 8 * 1024;
     file.reach(offset, kTypicalTrack);
     uint8_t header[SectorHeader::kSize];
     if (file.readAt(offset, header, SectorHeader::kSize) < SectorHeader::kSize) return Step::kStop;
@@ -204,21 +229,14 @@ const RecordIndex::Summary* RecordIndex::summaryOf(int64_t start) const {
 }
 
 const RecordIndex::Summary& RecordIndex::summarise(ImageFile& file, int64_t start) {
-    // The walk of a search, record by record: at most 65,535 records.
+    // The walk of a search: at most 65,535 records.
     uint32_t n = 0;
-    int64_t pos = start;
-    uint8_t header[SectorHeader::kSize];
-    for (int32_t i = 0; i < kMaxWalk; ++i) {
-        if (file.readAt(pos, header, SectorHeader::kSize) < SectorHeader::kSize) break;
-        const SectorHeader record = SectorHeader::decode(header);
-        if (record.count == 0) break;
+    (void)walkRecords(file, start, kMaxWalk, [&](const uint8_t*, const SectorHeader& record, int64_t data) {
         scratch[n] = uint64_t{packId(record.c, record.h, record.r, record.n)} << 32U | n;
-        walkOffsets[n] = pos + SectorHeader::kSize;
+        walkOffsets[n] = data;
         walkSizes[n] = record.dataSize;
         ++n;
-        pos += SectorHeader::kSize + int64_t{record.dataSize};
-        if (i == record.count - 1) break;
-    }
+    });
     // Sorted by (ID, position), the first of each ID is the one a search
     // finds; keep only those, in place.
     std::sort(scratch, scratch + n);
@@ -271,33 +289,19 @@ const RecordIndex::ShortTrack& RecordIndex::shortTrack(ImageFile& file, int64_t 
     ShortTrack& t = shortTracks[shortTrackSlot(start)];
     t.start = start;
     t.generation = generation;
-    // The walk of a search, record by record, for at most one record more
-    // than is kept: a walk that has not ended by then is the index's.
-    constexpr int32_t kTypicalTrack = 8 * 1024;
+    // The walk of a search, for at most the records kept: a walk that goes
+    // on past them is the index's.
     file.reach(start, kTypicalTrack);
     int32_t n = 0;
-    int64_t pos = start;
-    uint8_t header[SectorHeader::kSize];
-    for (int32_t i = 0;; ++i) {
-        if (i == kShortTrack) {
-            n = -1;
-            break;
-        }
-        const uint8_t* bytes = file.held(pos, SectorHeader::kSize);
-        if (bytes == nullptr) {
-            if (file.readAt(pos, header, SectorHeader::kSize) < SectorHeader::kSize) break;
-            bytes = header;
-        }
-        const SectorHeader record = SectorHeader::decode(bytes);
-        if (record.count == 0) break;
-        t.ids[n] = packId(record.c, record.h, record.r, record.n);
-        t.dataOffsets[n] = pos + SectorHeader::kSize;
-        t.dataSizes[n] = record.dataSize;
-        std::memcpy(t.headers[n], bytes, SectorHeader::kSize);
-        ++n;
-        pos += SectorHeader::kSize + int64_t{record.dataSize};
-        if (i == record.count - 1) break;
-    }
+    const bool ended =
+        walkRecords(file, start, kShortTrack, [&](const uint8_t* bytes, const SectorHeader& record, int64_t data) {
+            t.ids[n] = packId(record.c, record.h, record.r, record.n);
+            t.dataOffsets[n] = data;
+            t.dataSizes[n] = record.dataSize;
+            std::memcpy(t.headers[n], bytes, SectorHeader::kSize);
+            ++n;
+        });
+    if (!ended) n = -1;
     t.count = n;
     return t;
 }
