@@ -56,6 +56,8 @@ void RecordIndex::drop() {
 }
 
 uint32_t RecordIndex::lookup(int64_t offset) const {
+    // No record kept: the slots are not even cleared yet.
+    if (used == 0) return kNone;
     const uint32_t mask = (1U << slotBits) - 1;
     for (uint32_t s = slotOf(offset);; s = (s + 1) & mask) {
         if (slots[s] == 0) return kNone;
@@ -64,6 +66,10 @@ uint32_t RecordIndex::lookup(int64_t offset) const {
 }
 
 void RecordIndex::insert(uint32_t g) {
+    if (!slotsClear) {
+        std::memset(slots, 0, sizeof(uint32_t) << slotBits);
+        slotsClear = true;
+    }
     // At most half full, so probes stay short: past that, double the table
     // and place every record again.
     if (2 * (g + 1) > (1U << slotBits)) {
@@ -317,31 +323,33 @@ bool RecordIndex::fromShortTrack(const ShortTrack& t, uint32_t id, Found& found)
 }
 
 bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found) {
-    if (!slotsClear) {
-        std::memset(slots, 0, sizeof(uint32_t) << slotBits);
-        slotsClear = true;
-    }
     if (generation == 0) {
-        std::memset(answers, 0, sizeof answers);
         std::memset(shortTracks, 0, sizeof shortTracks);
+        answersClear = false;
         generation = 1;
     }
     const ShortTrack* track = keptShortTrack(start);
     if (track != nullptr && track->count >= 0) return fromShortTrack(*track, id, found);
+    // A start that the index or a summary holds was walked past the bound
+    // before (or its entry here gave way to another start): it is theirs,
+    // and is not walked again here.
+    if (track == nullptr && (summariesMade == 0 || summaryOf(start) == nullptr) && lookup(start) == kNone) {
+        track = &shortTrack(file, start);
+        if (track->count >= 0) return fromShortTrack(*track, id, found);
+    }
+    // The answers serve only the long walks: a disk of short tracks never
+    // touches (nor clears) their 160 KiB.
+    if (!answersClear) {
+        std::memset(answers, 0, sizeof answers);
+        answersClear = true;
+    }
     Answer& answer = answers[answerSlot(start, id)];
     if (answer.generation == generation && answer.start == start && answer.id == id) {
         found = answer.found;
         return answer.hit;
     }
-    // A start that the index or a summary holds was walked past the bound
-    // before (or its entry here gave way to another start): it is theirs,
-    // and is not walked again here.
-    const Summary* summary = summariesMade == 0 ? nullptr : summaryOf(start);
-    if (track == nullptr && summary == nullptr && lookup(start) == kNone) {
-        track = &shortTrack(file, start);
-        if (track->count >= 0) return fromShortTrack(*track, id, found);
-    }
     bool hit = false;
+    const Summary* summary = summariesMade == 0 ? nullptr : summaryOf(start);
     if (summary != nullptr) {
         hit = fromSummary(*summary, id, found);
     } else {

@@ -100,7 +100,8 @@ private:
         return static_cast<uint32_t>(key >> (64U - kAnswerBits));
     }
     Answer answers[1U << kAnswerBits];
-    uint32_t generation = 0;  // 0: the answers are not cleared yet
+    uint32_t generation = 0;    // 0: the short tracks are not cleared yet
+    bool answersClear = false;  // whether the answers are cleared for use
 
     // Short tracks, the common case, are kept whole: the records of the
     // walk from a start, in walk order, when it ends within kShortTrack
@@ -197,7 +198,7 @@ private:
     uint32_t used = 0;
     uint32_t segmentCount = 0;
     uint32_t slotBits = kFirstSlotBits;
-    bool slotsClear = false;  // whether slots [0, 2^slotBits) are cleared for use
+    bool slotsClear = false;  // whether slots [0, 2^slotBits) are cleared for use (at the first insert)
     uint32_t slots[1U << kSlotBits];
     Record records[kCapacity];
     uint32_t byId[kCapacity];    // per segment: its records sorted by (id, index)
