@@ -594,22 +594,28 @@ private:
     int32_t reserved_ = 1, fats_ = 2, spf_ = 1, rootEntries_ = 16, spc_ = 1, totalSectors_ = 0;
     int32_t rootStart_ = 0, rootSectors_ = 0, dataStart_ = 0, clusters_ = 0;
 
+    // The buffers are not cleared when the object is made: each is written
+    // before it is read (loadFat writes the whole table), and the object
+    // lives in static storage, so a disk that is no FAT disk never touches
+    // their pages.
     SectorRecord records_[kMaxTrackRecords];
-    uint8_t sector_[kMaxSectorBytes] = {};
+    uint8_t sector_[kMaxSectorBytes];
     // The table in use (one byte beyond its last entry for the 16-bit reads).
     bool fatLoaded_ = false;
-    uint8_t fat_[kMaxFatBytes + 1] = {};
-    uint8_t fatCopy_[kMaxFatBytes] = {};
-    RunReport fatRun_{};
-    RunReport bestRun_{};
-    RunReport scratch_{};
+    uint8_t fat_[kMaxFatBytes + 1];
+    uint8_t fatCopy_[kMaxFatBytes];
+    RunReport fatRun_;
+    RunReport bestRun_;
+    RunReport scratch_;
     Bitmap chain_;
     Bitmap dirClusters_;
-    Frame frames_[kMaxFolderDepth + 1];
+    // Each frame is set up by open before it is used; kept as bare room, so
+    // that no frame is made (nor its pointer relocated) at start-up.
+    Room<Frame, kMaxFolderDepth + 1> frames_;
     int32_t longCount_ = 0, longNext_ = 0;
     uint8_t longSum_ = 0;
-    uint16_t longUnits_[kMaxLongUnits] = {};
-    char name_[kMaxNameBytes] = {};
+    uint16_t longUnits_[kMaxLongUnits];
+    char name_[kMaxNameBytes];
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "builtin.h"
+#include "room.h"
 #include "sectors.h"
 
 namespace imgpry::fs {
@@ -94,11 +95,13 @@ inline constexpr const char* kCatalogueFull = "more entries than imgpry keeps fo
 
 struct Catalogue {
     int32_t count = 0;
-    CatalogueEntry entries[kMaxCatalogueEntries];
+    // Written only as entries are added: a disk of 100 files touches the
+    // room of 100, not of all.
+    Room<CatalogueEntry, kMaxCatalogueEntries> entries;
     int32_t namesUsed = 0;
     char names[kMaxCatalogueNameBytes];
     int32_t problemCount = 0;
-    Problem problems[kMaxProblems];
+    Room<Problem, kMaxProblems> problems;
 
     void clear();
     // Adds an entry named by length bytes at name (a NUL among them ends it

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "file_system.h"
+#include "room.h"
 #include "image_input.h"
 #include "sectors.h"
 
@@ -154,23 +155,6 @@ struct FileFacts {
     bool damaged = false;
 };
 
-// Room for N values of T in the object that holds it, made only as they
-// are written: its bytes are static storage that no constructor touches, so
-// the part never used takes no memory. T must be a type that such bytes can
-// hold without construction (an aggregate, or trivially copyable).
-template <typename T, int32_t N>
-// cppcheck-suppress noConstructor ; its bytes are left as they are on purpose
-class Room {
-public:
-    T* data() { return std::launder(reinterpret_cast<T*>(bytes_)); }
-    const T* data() const { return std::launder(reinterpret_cast<const T*>(bytes_)); }
-    T& operator[](int32_t i) { return data()[i]; }
-    const T& operator[](int32_t i) const { return data()[i]; }
-
-private:
-    alignas(T) unsigned char bytes_[sizeof(T) * static_cast<size_t>(N)];
-};
-
 struct Facts {
     int64_t imageSize = 0;
     int32_t diskCount = 0;
@@ -186,19 +170,19 @@ struct Facts {
 
     DiskFacts disks[kMaxDisks];
     int32_t fileCount = 0;
-    Room<FileFacts, kMaxFiles> files;
+    fs::Room<FileFacts, kMaxFiles> files;
     int32_t textUsed = 0;
     char text[kMaxTextBytes];
     int32_t shortsUsed = 0;
-    Room<fs::ShortSector, kMaxKeptSectors> shorts;
+    fs::Room<fs::ShortSector, kMaxKeptSectors> shorts;
     int32_t marksUsed = 0;
-    Room<fs::MarkedSector, kMaxKeptSectors> marks;
+    fs::Room<fs::MarkedSector, kMaxKeptSectors> marks;
     int32_t recordsUsed = 0;
-    Room<SectorRecord, kMaxRecords> records;
+    fs::Room<SectorRecord, kMaxRecords> records;
     int32_t areasUsed = 0;
-    Room<AreaSector, kMaxAreaSectors> areas;
+    fs::Room<AreaSector, kMaxAreaSectors> areas;
     int32_t cellsUsed = 0;
-    Room<Cell, kMaxCells> cells;
+    fs::Room<Cell, kMaxCells> cells;
 
     const char* at(int32_t offset) const { return text + offset; }
 };
