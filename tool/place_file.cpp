@@ -26,19 +26,27 @@ struct Identity {
 
 bool operator==(const Identity& a, const Identity& b) { return a.device == b.device && a.file == b.file; }
 
-// A file this run placed: its identity once known, and until then its name
-// in the name pool with the identity of the folder it is in.
+// A file this run placed: the folder it is in, its name in the name pool
+// (while its identity is not known), and its identity once known, kept
+// apart in placedIds: that table is touched only once identities are
+// sought (at the first name found taken), so a run without one costs a
+// few bytes per file.
 struct PlacedFile {
-    Identity id;
-    Identity folder;  // cppcheck-suppress unusedStructMember ; used on POSIX only
-    int32_t disk;
-    uint32_t nameAt;  // cppcheck-suppress unusedStructMember ; offset in namePool while !known (POSIX)
-    bool known;
-    bool gone;  // its name no longer held a file when its identity was sought
+    uint32_t nameAt;     // cppcheck-suppress unusedStructMember ; offset in namePool while !known (POSIX)
+    uint16_t folderRun;  // index in folderRuns (kMaxPlacedFiles of them at most)
+    uint8_t disk;
+    bool known : 1;
+    bool gone : 1;  // its name no longer held a file when its identity was sought
 };
+static_assert(kMaxPlacedFiles <= 65536, "a folder run's index is 16 bits");
 
 PlacedFile placedFiles[kMaxPlacedFiles];
+Identity placedIds[kMaxPlacedFiles];
 int32_t placedCount = 0;
+// The folders files were placed in, one entry per run of files placed in
+// the same folder one after another.
+Identity folderRuns[kMaxPlacedFiles];
+uint32_t folderRunCount = 0;
 // Names of files whose identity is not known yet, NUL-terminated one after
 // another. When it is full, a file's identity is taken as it is written.
 constexpr uint32_t kNamePoolBytes = uint32_t{kMaxPlacedFiles} * 32U;
@@ -84,6 +92,7 @@ volatile std::sig_atomic_t deferredSignal = 0;
 
 void forgetPlacedFiles() {
     placedCount = 0;
+    folderRunCount = 0;
     namePoolUsed = 0;
 }
 
@@ -324,10 +333,10 @@ bool keepName(PlacedFile& f, const char* name) {
 void learnIdentities() {
     for (int32_t i = 0; i < placedCount; ++i) {
         PlacedFile& f = placedFiles[i];
-        if (f.known || f.gone || !(f.folder == folderId)) continue;
+        if (f.known || f.gone || !(folderRuns[f.folderRun] == folderId)) continue;
         struct stat st {};
         if (fstatat(folderFd, namePool + f.nameAt, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            f.id = identityOf(st);
+            placedIds[i] = identityOf(st);
             f.known = true;
         } else {
             f.gone = true;
@@ -684,25 +693,36 @@ void remember(int32_t slot, const char* name, bool known, const Identity& id, in
         if (placedCount >= kMaxPlacedFiles) return;
         slot = placedCount++;
     }
+    // The folder's run: the last one or a new one. A file whose identity is
+    // known needs none (the table can be full only then: see identityNow).
+    uint32_t run = 0;
+    if (folderRunCount > 0 && folderRuns[folderRunCount - 1] == folderId) {
+        run = folderRunCount - 1;
+    } else if (folderRunCount < static_cast<uint32_t>(kMaxPlacedFiles)) {
+        run = folderRunCount;
+        folderRuns[folderRunCount++] = folderId;
+    }
     PlacedFile& f = placedFiles[slot];
-    f = PlacedFile{id, folderId, disk, 0, known, false};
+    f = PlacedFile{0, static_cast<uint16_t>(run), static_cast<uint8_t>(disk), known, false};
+    if (known) placedIds[slot] = id;
     if (!known && !keepName(f, name)) f.gone = true;
 }
 
 int32_t findPlaced(const Identity& id) {
     for (int32_t i = 0; i < placedCount; ++i) {
-        if (placedFiles[i].known && !placedFiles[i].gone && placedFiles[i].id == id) return i;
+        if (placedFiles[i].known && !placedFiles[i].gone && placedIds[i] == id) return i;
     }
     return -1;
 }
 
 // Whether identities must be taken as files are written: when the name
-// pool is full (or on Windows, where taking one is no extra cost here).
+// pool or the table of folders is full (or on Windows, where taking one is
+// no extra cost here).
 bool identityNow() {
 #if defined(_WIN32)
     return true;
 #else
-    return namePoolUsed + kLongestName > kNamePoolBytes;
+    return namePoolUsed + kLongestName > kNamePoolBytes || folderRunCount >= static_cast<uint32_t>(kMaxPlacedFiles);
 #endif
 }
 
