@@ -14,8 +14,8 @@
 #include <new>
 
 #include "file_system.h"
-#include "room.h"
 #include "image_input.h"
+#include "room.h"
 #include "sectors.h"
 
 namespace imgpry::info {
