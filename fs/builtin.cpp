@@ -136,6 +136,17 @@ public:
         int32_t h = t & 1;
         int32_t r = e.firstSector;
         for (int32_t sum = 0; sum < e.size; sum += kSectorBytes) {
+            // What the reader holds already is taken a track's run at a
+            // time (a visitor sees each sector on its own).
+            if (visitor == nullptr) {
+                const int32_t k =
+                    readHeldChunks(image, SectorId{t, c, h, r, kSizeCode}, out + sum, e.size - sum, report);
+                for (int32_t i = 0; i < k; ++i) {
+                    sum += kSectorBytes;
+                    image.stepSector(t, c, h, r);
+                }
+                if (sum >= e.size) break;
+            }
             const int32_t want = e.size - sum < kSectorBytes ? e.size - sum : kSectorBytes;
             const int32_t held = readChunk(image, SectorId{t, c, h, r, kSizeCode}, out + sum, want, *into, visitor);
             if (sum == 0 && held < want) {

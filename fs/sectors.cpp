@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "room.h"
+
 namespace imgpry::fs {
 
 namespace {
@@ -54,6 +56,22 @@ int32_t readChunk(DiskImage& image, const SectorId& id, uint8_t* out, int32_t wa
         visitor->visit(v);
     }
     return held;
+}
+
+int32_t readHeldChunks(DiskImage& image, const SectorId& id, uint8_t* out, int32_t total, RunReport& report) {
+    if (id.n < 0 || id.n > 23 || total <= 0) return 0;
+    constexpr int32_t kMost = 64;
+    Room<SectorRecord, kMost> records;  // made as the reader fills them
+    const int32_t k = image.readHeldSectors(id.track, id.c, id.h, id.r, id.n, out, total, records.data(), kMost);
+    const int32_t chunk = 128 << id.n;
+    for (int32_t i = 0; i < k; ++i) {
+        if (isMarked(records[i])) {
+            noteMark(report, MarkedSector{id.track, id.r + i, records[i].status, records[i].deleted});
+        }
+    }
+    const int32_t whole = k * chunk;
+    report.got += whole < total ? whole : total;
+    return k;
 }
 
 void readRun(DiskImage& image, int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total,

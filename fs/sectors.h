@@ -99,6 +99,15 @@ protected:
 int32_t readChunk(DiskImage& image, const SectorId& id, uint8_t* out, int32_t want, RunReport& report,
                   SectorVisitor* visitor);
 
+// Reads the sectors from id.r on of id's track as readChunk reads each,
+// as long as the reader holds them whole without reading the image (see
+// DiskImage::readHeldSectors): chunks of 128 << id.n bytes into out, total
+// bytes in all, the last chunk shorter when total ends within it. Notes
+// the marked ones in report and adds their bytes to report.got. Returns
+// the sectors read (0 when the next one must go through readChunk); the
+// caller steps past them.
+int32_t readHeldChunks(DiskImage& image, const SectorId& id, uint8_t* out, int32_t total, RunReport& report);
+
 // How a run is read.
 enum class RunMode : uint8_t {
     // Every sector on its own: a whole one gives its bytes at its place, one

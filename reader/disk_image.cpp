@@ -226,6 +226,35 @@ int32_t DiskImage::readSector(int32_t t, int32_t c, int32_t h, int32_t r, int32_
     return got;
 }
 
+int32_t DiskImage::readHeldSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total,
+                                   SectorRecord* records, int32_t max) {
+    lastReadErrno = 0;
+    const int64_t start = trackStart(t);
+    if (start < 0 || total <= 0 || n < 0 || n > 23) return 0;
+    if (!isByte(c) || !isByte(h) || !isByte(r)) return 0;
+    detail::RecordIndex::HeldWalk walk{};
+    if (!recordIndex.heldWalk(start, walk)) return 0;
+    const int32_t chunk = 128 << n;
+    const uint32_t track = detail::RecordIndex::packId(static_cast<uint32_t>(c), static_cast<uint32_t>(h), 0, 0);
+    int32_t k = 0;
+    // One sector a round, at most max of them and none past the range's
+    // last sector (or R 255); each a scan of at most 64 IDs.
+    for (int32_t done = 0; done < total && k < max && r + k <= lastSector && r + k <= 255; ++k) {
+        const uint32_t id = track | static_cast<uint32_t>(r + k) << 8U | static_cast<uint32_t>(n);
+        int32_t j = 0;
+        while (j < walk.count && walk.ids[j] != id) ++j;
+        if (j == walk.count) break;
+        const int32_t want = total - done < chunk ? total - done : chunk;
+        if (walk.dataSizes[j] < want) break;
+        const uint8_t* bytes = imageFile.held(walk.dataOffsets[j], want);
+        if (bytes == nullptr) break;
+        std::memcpy(out + done, bytes, static_cast<size_t>(want));
+        records[k] = recordOf(SectorHeader::decode(walk.headers[j]));
+        done += want;
+    }
+    return k;
+}
+
 int32_t DiskImage::readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total) {
     if (n < 0 || n > 23) return 0;
     int32_t sum = 0;

@@ -322,6 +322,15 @@ bool RecordIndex::fromShortTrack(const ShortTrack& t, uint32_t id, Found& found)
     return false;
 }
 
+bool RecordIndex::heldWalk(int64_t start, HeldWalk& walk) const {
+    // Before the first search the short tracks are not even cleared.
+    if (generation == 0) return false;
+    const ShortTrack* track = keptShortTrack(start);
+    if (track == nullptr || track->count < 0) return false;
+    walk = HeldWalk{track->count, track->ids, track->dataOffsets, track->dataSizes, track->headers};
+    return true;
+}
+
 bool RecordIndex::find(ImageFile& file, int64_t start, uint32_t id, Found& found) {
     if (generation == 0) {
         std::memset(shortTracks, 0, sizeof shortTracks);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <imgpry/disk_image.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <memory>
@@ -533,6 +534,69 @@ namespace {
 
 // What a record says of itself reaches the caller, for the record a search
 // finds; the track's records come in the order a search walks them.
+// A run of sectors the reader already holds reads as sector by sector
+// reads would, and stops before the first one it cannot give whole.
+TEST_P(ReaderTest, HeldSectorsReadAsSectorBySectorAndStopAtTheFirstThatFallsShort) {
+    Disk d;
+    d.tracks[0] = track5(0, 0);
+    d.tracks[0][1].status = 0xB0;
+    Sector laterTwo = fixture::sector(0, 0, 2, 3, 0xEE);  // a second R = 2: never the one read
+    d.tracks[0].push_back(laterTwo);
+    d.tracks[0][3].dataSize = 512;  // R = 4 holds half its chunk
+    d.tracks[0][3].data.resize(512);
+    for (Sector& s : d.tracks[0]) s.count = 6;
+    d.tracks[1] = track5(0, 1, 0x40);
+    openDisk(d);
+    img->setSectorRange(1, 5);
+    imgpry::SectorRecord records[8];
+    std::array<uint8_t, 8192> one{};
+    // Nothing is held before the track is walked.
+    EXPECT_EQ(img->readHeldSectors(0, 0, 0, 1, 3, buf.data(), 5120, records, 8), 0);
+    ASSERT_EQ(img->readSector(0, 0, 0, 5, 3, one.data(), 1024), 1024);
+
+    struct Case {
+        const char* what;
+        uint8_t r;
+        int32_t total;
+        int32_t max;
+        int32_t sectors;
+    };
+    const Case cases[] = {
+        {"up to the short sector", 1, 5120, 8, 3},
+        {"a total that ends within a chunk", 1, 1500, 8, 2},
+        {"at most max", 1, 5120, 2, 2},
+        {"a short sector that holds what is wanted", 4, 512, 8, 1},
+        {"the range's last sector ends it", 5, 5120, 8, 1},
+        {"a sector the track lacks", 6, 1024, 8, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        buf.fill(0);
+        const int32_t k = img->readHeldSectors(0, 0, 0, c.r, 3, buf.data(), c.total, records, c.max);
+        ASSERT_EQ(k, c.sectors);
+        EXPECT_EQ(img->readError(), 0);
+        for (int32_t i = 0; i < k; ++i) {
+            const int32_t want = c.total - i * 1024 < 1024 ? c.total - i * 1024 : 1024;
+            imgpry::SectorRecord rec;
+            one.fill(0);
+            ASSERT_EQ(img->readSector(0, 0, 0, c.r + i, 3, one.data(), want, rec), want);
+            EXPECT_TRUE(std::equal(one.begin(), one.begin() + want, buf.begin() + i * 1024));
+            EXPECT_EQ(records[i].r, rec.r);
+            EXPECT_EQ(records[i].status, rec.status);
+            EXPECT_EQ(records[i].dataSize, rec.dataSize);
+        }
+    }
+    // The first R = 2 is the one read, with its mark.
+    ASSERT_EQ(img->readHeldSectors(0, 0, 0, 2, 3, buf.data(), 1024, records, 8), 1);
+    EXPECT_EQ(buf[0], 0x12);
+    EXPECT_EQ(records[0].status, 0xB0);
+    // The range set ends a run before its own last sector.
+    img->setSectorRange(1, 2);
+    EXPECT_EQ(img->readHeldSectors(0, 0, 0, 1, 3, buf.data(), 5120, records, 8), 2);
+    // Another track is its own: not held until it is walked.
+    EXPECT_EQ(img->readHeldSectors(1, 0, 1, 1, 3, buf.data(), 1024, records, 8), 0);
+}
+
 TEST_P(ReaderTest, RecordsTellTheirStatusMarkAndDensity) {
     Disk d = namedDisk("MARKS", 0x10);
     d.tracks[2] = track5(1, 0);

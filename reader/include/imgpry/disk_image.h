@@ -141,6 +141,16 @@ public:
     // whole chunks: a sector that is missing or shorter than its chunk ends
     // the run.
     int32_t readSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total);
+    // Reads sectors R = r, r + 1, ... of track t, IDs (c, h, R, n), up to the
+    // range's last sector, as readSector reads each: total bytes in chunks
+    // of 128 << n (the last one shorter when total ends within it), every
+    // sector's record in records (room for max). It goes on only while the
+    // reader holds a sector whole without reading the image (its track
+    // walked before, its bytes in the window, at least its chunk of them):
+    // it stops before the first sector it cannot serve so, and never reads
+    // the image. Returns the sectors read; readError() is then 0.
+    int32_t readHeldSectors(int32_t t, int32_t c, int32_t h, int32_t r, int32_t n, uint8_t* out, int32_t total,
+                            SectorRecord* records, int32_t max);
     // The step readSectors takes from one sector to the next: R + 1, or
     // after the last sector of the range the next track (head 0 to head 1 of
     // the same cylinder, head 1 to head 0 of the next), from the range's

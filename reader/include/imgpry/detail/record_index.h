@@ -79,6 +79,18 @@ public:
     // walking the chain record by record would find it. False when the walk
     // ends without one.
     bool find(ImageFile& file, int64_t start, uint32_t id, Found& found);
+    // The records of the walk from start, in walk order, where they are held
+    // whole already (a short track walked before); valid until the next
+    // search. The first with an ID is the one find gives.
+    struct HeldWalk {
+        int32_t count;
+        const uint32_t* ids;
+        const int64_t* dataOffsets;
+        const uint16_t* dataSizes;
+        const uint8_t (*headers)[16];
+    };
+    // False when the walk from start is not held so. Never reads the file.
+    bool heldWalk(int64_t start, HeldWalk& walk) const;
     // Forgets every record (another disk, another image).
     void drop();
 
