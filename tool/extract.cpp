@@ -388,9 +388,15 @@ void decodeCatalogueNames() {
     size_t used = 0;
     for (int32_t j = 0; j < count; ++j) {
         const char* name = catalogue.name(j);
-        const size_t room = 3 * std::strlen(name) + 1;
         decodedAt[j] = -1;
-        if (catalogue.entries[j].encoding != fs::NameEncoding::kShiftJis || used + room > sizeof decodedNames) continue;
+        if (catalogue.entries[j].encoding != fs::NameEncoding::kShiftJis) continue;
+        // A name of ASCII alone decodes to itself: it is used as it stands.
+        size_t length = 0;
+        bool ascii = true;
+        for (; name[length] != '\0'; ++length) ascii = ascii && static_cast<unsigned char>(name[length]) < 0x80;
+        if (ascii) continue;
+        const size_t room = 3 * length + 1;
+        if (used + room > sizeof decodedNames) continue;
         decodedAt[j] = static_cast<int32_t>(used);
         (void)fs::shiftJisToUtf8Whole(name, decodedNames + used, room);
         used += std::strlen(decodedNames + used) + 1;
