@@ -28,8 +28,8 @@ constexpr int32_t kMaxSectorBytes = 128 << kMaxSizeCode;
 constexpr int32_t kMaxClusters = 4084;
 constexpr int32_t kMaxFatEntries = kMaxClusters + 2;
 constexpr int32_t kMaxFatBytes = (kMaxFatEntries * 3 + 1) / 2;
-// Clusters are numbered from 2; a bitmap over every 12-bit value.
-constexpr int32_t kClusterBits = 4096;
+// Clusters are numbered from 2; a set has room for every 12-bit value.
+constexpr int32_t kClusterSlots = 4096;
 // The highest cylinder whose tracks the container's track table has room
 // for (tracks 0..163).
 constexpr int32_t kMaxCylinders = 82;
@@ -156,19 +156,28 @@ FileDate fatDate(const uint8_t* e) {
     return d;
 }
 
-class Bitmap {
+// A set of clusters, emptied in constant time: each cluster holds the
+// number of the round that last put it in (a table cleared only when the
+// round number wraps), so that a file's chain costs no clearing of the
+// whole set.
+class ClusterSet {
 public:
-    void clear() { std::memset(bits_, 0, sizeof bits_); }
-    // Sets bit i; returns whether it was set already.
+    void clear() {
+        if (++round_ == 0) {
+            std::memset(rounds_, 0, sizeof rounds_);
+            round_ = 1;
+        }
+    }
+    // Puts cluster i in; returns whether it was in already.
     bool testAndSet(uint32_t i) {
-        const uint8_t mask = static_cast<uint8_t>(1U << (i & 7U));
-        const bool was = (bits_[i >> 3U] & mask) != 0;
-        bits_[i >> 3U] = static_cast<uint8_t>(bits_[i >> 3U] | mask);
+        const bool was = rounds_[i] == round_;
+        rounds_[i] = round_;
         return was;
     }
 
 private:
-    uint8_t bits_[kClusterBits / 8] = {};
+    uint16_t round_ = 0;  // 0 only before the first clear
+    uint16_t rounds_[kClusterSlots] = {};
 };
 
 class Fat12 final : public FileSystem {
@@ -607,8 +616,8 @@ private:
     RunReport fatRun_;
     RunReport bestRun_;
     RunReport scratch_;
-    Bitmap chain_;
-    Bitmap dirClusters_;
+    ClusterSet chain_;
+    ClusterSet dirClusters_;
     // Each frame is set up by open before it is used; kept as bare room, so
     // that no frame is made (nor its pointer relocated) at start-up.
     Room<Frame, kMaxFolderDepth + 1> frames_;
