@@ -250,6 +250,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (std::memcmp(out, want, 1024 + 16) != 0) std::abort();
             if (!sameRecord(got, expected)) std::abort();
             if (image.readError() != 0) std::abort();  // memory never fails
+
+            // The sectors from there on that the reader now holds read as
+            // they read one by one, each whole.
+            const auto total = static_cast<int32_t>(params.ConsumeIntegral<uint16_t>() % 8192);
+            imgpry::SectorRecord held[8];
+            std::fill(out, out + total + 16, kGuard);
+            const int32_t k = image.readHeldSectors(t, id[0], id[1], id[2], id[3], out, total, held, 8);
+            if (k < 0 || k > 8 || (id[3] > 23 && k != 0)) std::abort();
+            int32_t done = 0;
+            for (int32_t i = 0; i < k; ++i) {
+                const int32_t chunk = std::min(128 << id[3], total - done);
+                imgpry::SectorRecord one{};
+                if (literal.readSector(t, id[0], id[1], id[2] + i, id[3], want + done, chunk, &one) != chunk) {
+                    std::abort();
+                }
+                if (!sameRecord(held[i], one)) std::abort();
+                done += chunk;
+            }
+            if (std::memcmp(out, want, static_cast<size_t>(done)) != 0) std::abort();
+            checkGuard(done);
+            if (image.readError() != 0) std::abort();
         }
         // The records the searches walk, as listed for a report.
         for (int read = 0; read < 4; ++read) {
