@@ -135,12 +135,19 @@ public:
         int32_t c = t >> 1;
         int32_t h = t & 1;
         int32_t r = e.firstSector;
+        // What the reader holds already is taken a track's run at a time (a
+        // visitor sees each sector on its own): at the file's first sector,
+        // and after each sector searched on the same track. A track just
+        // stepped onto is searched first (it is not walked yet), and one
+        // still not held after a search (a walk too long to keep) is not
+        // asked again.
+        bool ask = visitor == nullptr;
+        int32_t notHeld = -1;
         for (int32_t sum = 0; sum < e.size; sum += kSectorBytes) {
-            // What the reader holds already is taken a track's run at a
-            // time (a visitor sees each sector on its own).
-            if (visitor == nullptr) {
+            if (ask && t != notHeld) {
                 const int32_t k =
                     readHeldChunks(image, SectorId{t, c, h, r, kSizeCode}, out + sum, e.size - sum, report);
+                if (k == 0 && sum > 0) notHeld = t;
                 for (int32_t i = 0; i < k; ++i) {
                     sum += kSectorBytes;
                     image.stepSector(t, c, h, r);
@@ -154,7 +161,9 @@ public:
                 if (visitor == nullptr) return false;
                 into = &rest;
             }
+            const int32_t searched = t;
             image.stepSector(t, c, h, r);
+            ask = visitor == nullptr && t == searched;
         }
         return into == &report;
     }
