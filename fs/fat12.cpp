@@ -13,6 +13,7 @@
 // a cluster it has already passed, and a directory cluster is read once
 // for the whole tree, so a folder that leads back to one already read ends
 // there.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -163,10 +164,11 @@ FileDate fatDate(const uint8_t* e) {
 class ClusterSet {
 public:
     void clear() {
-        if (++round_ == 0) {
+        if (round_ == UINT16_MAX) {
             std::memset(rounds_, 0, sizeof rounds_);
-            round_ = 1;
+            round_ = 0;
         }
+        ++round_;
     }
     // Puts cluster i in; returns whether it was in already.
     bool testAndSet(uint32_t i) {
