@@ -93,6 +93,13 @@ const char* shiftJisToUtf8(const char* bytes, char* out, size_t size) {
     return out;
 }
 
+bool decodesToItself(const char* bytes, size_t& length) {
+    bool ascii = true;
+    length = 0;
+    for (; bytes[length] != '\0'; ++length) ascii = ascii && static_cast<unsigned char>(bytes[length]) < 0x80;
+    return ascii;
+}
+
 bool shiftJisToUtf8Whole(const char* bytes, char* out, size_t size) {
     if (size == 0) return false;
     char* o = out;

@@ -22,6 +22,10 @@ const char* shiftJisToUtf8(const char* bytes, char* out, size_t size);
 // far as they fit), so a name is never half converted.
 bool shiftJisToUtf8Whole(const char* bytes, char* out, size_t size);
 
+// Whether the NUL-terminated bytes decode as Shift_JIS to themselves: they
+// are ASCII alone. length gets their count.
+bool decodesToItself(const char* bytes, size_t& length);
+
 // The columns text in UTF-8 takes on a terminal: two for a wide character
 // (CJK ideographs, kana, full-width forms, and every character that
 // Shift_JIS writes with two bytes), one for anything else, half-width

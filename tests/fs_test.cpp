@@ -58,6 +58,10 @@ TEST(ShiftJisToUtf8Whole, ConvertsOnlyAWholeNameAndOtherwiseKeepsEveryByte) {
         char out[64];
         EXPECT_EQ(fs::shiftJisToUtf8Whole(c.bytes.c_str(), out, sizeof out), c.whole);
         EXPECT_EQ(std::string(out), c.out);
+        // Only a name of ASCII alone is said to decode to itself.
+        size_t length = 0;
+        EXPECT_EQ(fs::decodesToItself(c.bytes.c_str(), length), c.bytes == "GAME.BIN");
+        EXPECT_EQ(length, c.bytes.size());
     }
     char small[6];  // room for one katakana and a NUL, not two: kept as bytes
     EXPECT_FALSE(fs::shiftJisToUtf8Whole("\xB1\xB2", small, sizeof small));

@@ -390,11 +390,9 @@ void decodeCatalogueNames() {
         const char* name = catalogue.name(j);
         decodedAt[j] = -1;
         if (catalogue.entries[j].encoding != fs::NameEncoding::kShiftJis) continue;
-        // A name of ASCII alone decodes to itself: it is used as it stands.
+        // A name that decodes to itself is used as it stands.
         size_t length = 0;
-        bool ascii = true;
-        for (; name[length] != '\0'; ++length) ascii = ascii && static_cast<unsigned char>(name[length]) < 0x80;
-        if (ascii) continue;
+        if (fs::decodesToItself(name, length)) continue;
         const size_t room = 3 * length + 1;
         if (used + room > sizeof decodedNames) continue;
         decodedAt[j] = static_cast<int32_t>(used);
