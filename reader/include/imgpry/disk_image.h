@@ -17,7 +17,7 @@
 // storage or allocate it, never put it on the stack. No search costs more
 // than one walk of 65,535 records and one sort of them, whatever the image
 // holds; measured, the costliest layouts found (every track its own chain
-// of 65,535 records) take 7 to 13 ms of extraction per megabyte of image
+// of 65,535 records) take 7 to 12 ms of extraction per megabyte of image
 // (bench/README.md).
 #pragma once
 
