@@ -107,14 +107,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t field = t - width;
         if (digits == t || field < pos + 13 || out[field - 1] != ' ') std::abort();
         // A field of exactly 12 columns may end in padding, and a name may
-        // end in spaces itself: of the readings that fit (each many spaces
-        // taken off as the padding the rest would get), the one written is
-        // taken, else the shortest.
+        // end in spaces itself: of the readings that fit (the whole field,
+        // or each many spaces taken off as the padding the rest would get),
+        // the one written is taken, else the shortest.
         std::string name = out.substr(pos, field - 1 - pos);
         auto columnsOf = [utf8](const std::string& text) {
             return utf8 ? imgpry::fs::displayColumns(text.c_str()) : static_cast<int32_t>(text.size());
         };
-        if (columnsOf(name) == 12) {
+        if (columnsOf(name) == 12 && written.count(name) == 0) {
             std::string reading = name;
             while (!reading.empty() && reading.back() == ' ') {
                 reading.pop_back();
